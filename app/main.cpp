@@ -1,0 +1,23 @@
+#include "app/apperror.h"
+#include "app/handlerguard.h"
+#include "app/tform1.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <exception>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/program.png")));
+    try {
+        TForm1 form;
+        form.show();
+        QApplication::exec();
+    } catch (const AppError &e) {
+        HandlerGuard::showError(e.message());
+    } catch (const std::exception &) {
+        HandlerGuard::showError(QString());
+    }
+    return 0;
+}

@@ -1,0 +1,66 @@
+// The hidden service panel: six live measurements and the trend of POWER or LIGHT.
+
+#include "app/tform1.h"
+#include "service/measurement.h"
+#include "service/trendchart.h"
+
+#include <QTimer>
+
+namespace {
+const QColor PointColour(0, 128, 0);
+constexpr float Scale = 0.1f;
+constexpr int PowerItem = 0;
+constexpr int LightItem = 1;
+} // namespace
+
+void TForm1::Button11Click()
+{
+    Edit2->setVisible(true);
+    Label3->setVisible(true);
+    Panel7->setVisible(true);
+    Panel7->move(0, 0);
+}
+
+void TForm1::Button10Click()
+{
+    Panel7->setVisible(false);
+}
+
+void TForm1::Button9Click()
+{
+    if (Timer1->isActive())
+        Timer1->stop();
+    else
+        Timer1->start();
+}
+
+void TForm1::Button12Click()
+{
+    m_trend->clear();
+}
+
+void TForm1::Button7Click()
+{
+    const auto values = Measurement::exchange(m_channel);
+    if (!values)
+        return;
+    QLineEdit *const boxes[] = {Edit14, Edit15, Edit16, Edit17, Edit18, Edit19};
+    for (int k = 0; k < 6; ++k)
+        boxes[k]->setText(QString::number((*values)[k]));
+}
+
+void TForm1::Timer1Timer()
+{
+    // A short or missing reply changes nothing: stale bytes never pass for a measurement.
+    const auto values = Measurement::exchange(m_channel);
+    if (!values)
+        return;
+    QLineEdit *const boxes[] = {Edit14, Edit15, Edit16, Edit17, Edit18};
+    for (int k = 0; k < 5; ++k)
+        boxes[k]->setText(QString::number((*values)[k]));
+    if (ComboBox2->currentIndex() == LightItem)
+        m_trend->append(float((*values)[Measurement::Light]) * Scale, PointColour);
+    Edit19->setText(QString::number((*values)[Measurement::Power]));
+    if (ComboBox2->currentIndex() == PowerItem)
+        m_trend->append(float((*values)[Measurement::Power]) * Scale, PointColour);
+}

@@ -1,0 +1,177 @@
+#include "app/tform1.h"
+
+#include "app/handlerguard.h"
+#include "app/windowfonts.h"
+#include "device/unitlink.h"
+#include "serial/comnames.h"
+#include "serial/portscan.h"
+#include "service/trendchart.h"
+
+#include <QIcon>
+#include <QScrollBar>
+#include <QTimer>
+
+// The pictures live in the core library, which is linked statically.
+static void loadAssets()
+{
+    Q_INIT_RESOURCE(assets);
+}
+
+namespace {
+constexpr int ClientWidth = 664;
+constexpr int ClientHeight = 640;
+constexpr int StoredLeft = 1184;
+constexpr int StoredTop = 124;
+constexpr int PollIntervalMs = 100;
+} // namespace
+
+TForm1::TForm1(QWidget *parent, int clockSpeedup)
+    : QWidget(parent), Timer1(new QTimer(this)), m_clock(clockSpeedup)
+{
+    loadAssets();
+    setupUi(this);
+    WindowFonts::apply(this);
+    // A dialog frame with the title only: no close, minimise or maximise button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(ClientWidth, ClientHeight);
+    move(StoredLeft, StoredTop);
+    QIcon icon;
+    for (const char *size : {"16", "32", "48"})
+        icon.addFile(QStringLiteral(":/icon%1.png").arg(QLatin1String(size)));
+    setWindowIcon(icon);
+
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox2->setInsertPolicy(QComboBox::NoInsert);
+    Timer1->setInterval(PollIntervalMs);
+    m_trend = std::make_unique<TrendChart>(Chart1);
+    Series1 = m_trend->series();
+
+    HandlerGuard &guard = HandlerGuard::instance();
+    guard.setServiceTimer(Timer1);
+    m_channel.setIdleHook([&guard] { guard.pump(); });
+    m_clock.setIdleHook([&guard] { guard.pump(); });
+
+    wire();
+    wireHints();
+    guard.run([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::wire()
+{
+    auto click = [this](QAbstractButton *button, void (TForm1::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this,
+                [this, handler] {
+                    HandlerGuard::instance().run([this, handler] { (this->*handler)(); });
+                });
+    };
+    click(Button1, &TForm1::Button1Click);
+    click(Button2, &TForm1::Button2Click);
+    click(Button3, &TForm1::Button3Click);
+    click(Button4, &TForm1::Button4Click);
+    click(Button5, &TForm1::Button5Click);
+    click(Button6, &TForm1::Button6Click);
+    click(Button7, &TForm1::Button7Click);
+    click(Button8, &TForm1::Button8Click);
+    click(Button9, &TForm1::Button9Click);
+    click(Button10, &TForm1::Button10Click);
+    click(Button11, &TForm1::Button11Click);
+    click(Button12, &TForm1::Button12Click);
+    click(Button13, &TForm1::Button13Click);
+    click(Button14, &TForm1::Button14Click);
+    click(Button15, &TForm1::Button15Click);
+
+    connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);
+    connect(TrackBar2, &QSlider::valueChanged, this, &TForm1::TrackBar2Change);
+    connect(TrackBar3, &QSlider::valueChanged, this, &TForm1::TrackBar3Change);
+    connect(ComboBox1, &QComboBox::currentTextChanged, this, &TForm1::ComboBox1Change);
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { HandlerGuard::instance().run([this] { Timer1Timer(); }); });
+}
+
+void TForm1::FormCreate()
+{
+    clearall();
+    m_connected = false;
+    Memo1->clear();
+    Button15->click();
+}
+
+void TForm1::log(const QString &line)
+{
+    Memo1->appendPlainText(line);
+    QScrollBar *bar = Memo1->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+int TForm1::selectedPort() const
+{
+    return ComboBox1->findText(ComboBox1->currentText().trimmed(), Qt::MatchFixedString);
+}
+
+void TForm1::ComboBox1Change()
+{
+    Button1->setEnabled(true);
+}
+
+void TForm1::Button1Click()
+{
+    UnitLink unit(m_channel);
+    m_channel.open(selectedPort());
+    bool accepted = false;
+    const std::uint8_t reply = unit.handshake(&accepted);
+    if (accepted) {
+        m_connected = true;
+        log(QStringLiteral("Соединение установлено"));
+        readall();
+        if (Image1->pixmap().isNull()) {
+            Image1->setPixmap(QPixmap(QStringLiteral(":/product.jpg"))
+                                  .scaled(Image1->size(), Qt::KeepAspectRatio,
+                                          Qt::SmoothTransformation));
+        }
+        Image1->setVisible(true);
+        return;
+    }
+    m_connected = false;
+    log(QStringLiteral("Ошибка подключения"));
+    log(QString::number(reply));
+    unit.sendDisconnect();
+    logOpenFailure();
+}
+
+// Says why the port could not be opened, and how to fix it where the user can.
+void TForm1::logOpenFailure()
+{
+    using Failure = SerialChannel::OpenFailure;
+    const Failure failure = m_channel.lastOpenFailure();
+    if (failure == Failure::None)
+        return;
+    if (failure == Failure::NoIndex) {
+        log(QStringLiteral("Порт не выбран: выберите COM1 ... COM40 из списка"));
+        return;
+    }
+    QString line = QStringLiteral("%1 (%2): %3")
+                       .arg(ComNames::name(selectedPort()), m_channel.lastOpenDevice(),
+                            m_channel.lastOpenReason());
+    if (failure == Failure::Permission)
+        line += QStringLiteral(". Добавьте пользователя в группу dialout "
+                               "(sudo usermod -aG dialout $USER) и войдите в систему заново");
+    log(line);
+}
+
+void TForm1::Button2Click()
+{
+    log(UnitLink(m_channel).disconnect() ? QStringLiteral("OK") : QStringLiteral("Ошибка"));
+    close();
+}
+
+void TForm1::Button15Click()
+{
+    m_channel.close();
+    Memo1->clear();
+    log(QStringLiteral("Доступные порты"));
+    for (const QString &port : PortScan::freePorts())
+        log(port);
+    log(QStringLiteral("-------------"));
+}

@@ -1,0 +1,103 @@
+// tarvik2-sim: stands in for a TARVIK2 announcer unit on a Linux pseudo-terminal.
+
+#include "simulator.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kUsage[] = R"(Usage: tarvik2-sim [options]
+
+Stands in for a TARVIK2 announcer unit on a pseudo-terminal. Prints "ready /dev/pts/N" once the
+line is up, then takes control commands on stdin, one a line, each answered with one line
+"ok ..." or "error <why>". Ends on "quit", end of stdin, SIGTERM, SIGINT or SIGHUP.
+
+Options:
+  --com-dir DIR       keep the link DIR/NAME -> /dev/pts/N while running (needs --com-name)
+  --com-name NAME     the link's name, e.g. COM5
+  --state-dir DIR     keep the settings block in DIR/settings.bin across starts; every start
+                      adds one to the launch count (offsets 4-5)
+  --recordings DIR    save finished uploads as DIR/PPK1.wav, PPK2.wav, SIREN.wav
+  --record DIR        record the wire: DIR/rx.bin, DIR/tx.bin (raw bytes) and DIR/wire.log
+                      ("RX 55", "TX 57 ...", one line per run, at most 32 bytes a line)
+  --fast              no line pacing (default: 115200 baud, 86.8 us a byte each way)
+  --help              this text
+
+Control commands:
+  fault none          behave normally again (clears every fault)
+  fault silent        answer nothing; bytes are only recorded
+  fault late MS       every reply starts MS milliseconds late
+  fault short N       settings block and measurement replies send only their first N bytes
+  fault garbage N     N junk bytes (never 55 54 57 56 FF) ahead of every reply
+  fault ffonly        acknowledge upload blocks with FF alone
+  fault stop-after K  acknowledge upload blocks 1..K, then nothing for the rest of the upload
+  fault corrupt K     the first read after each write has K bytes from offset 100 changed
+  fault hangup-after K  hang up on receiving upload block K
+  hangup              close the pty master now
+  reopen              a new pty (the link follows); answers "ok /dev/pts/M"
+  measure A B C D E F fixed measurement values, 0..65535
+  measure auto        varying measurement values again
+  get block           answers "ok <1024 hex digits>"
+  set block HEX       replaces the stored settings block (1024 hex digits)
+  clear record        empties rx.bin, tx.bin and wire.log
+  stats               answers "ok rx=N tx=N writes=N uploads=N"
+  quit                answers "ok" and ends
+
+A settings write or an upload that stalls for 1 s is dropped; nothing of it is kept.
+)";
+
+bool takeValue(int argc, char **argv, int &i, const char *name, std::string &value)
+{
+    const std::size_t length = std::strlen(name);
+    if (std::strncmp(argv[i], name, length) != 0)
+        return false;
+    if (argv[i][length] == '=') {
+        value = argv[i] + length + 1;
+        return true;
+    }
+    if (argv[i][length] != '\0')
+        return false;
+    if (i + 1 >= argc) {
+        std::fprintf(stderr, "tarvik2-sim: %s needs a value\n", name);
+        std::exit(2);
+    }
+    value = argv[++i];
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    sim::Options options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--fast") == 0) {
+            options.fast = true;
+            continue;
+        }
+        if (takeValue(argc, argv, i, "--com-dir", options.comDir) ||
+            takeValue(argc, argv, i, "--com-name", options.comName) ||
+            takeValue(argc, argv, i, "--state-dir", options.stateDir) ||
+            takeValue(argc, argv, i, "--recordings", options.recordingsDir) ||
+            takeValue(argc, argv, i, "--record", options.recordDir))
+            continue;
+        std::fprintf(stderr, "tarvik2-sim: unknown option %s (see --help)\n", argv[i]);
+        return 2;
+    }
+    if (options.comDir.empty() != options.comName.empty()) {
+        std::fprintf(stderr, "tarvik2-sim: --com-dir and --com-name go together\n");
+        return 2;
+    }
+    if (options.comName.find('/') != std::string::npos) {
+        std::fprintf(stderr, "tarvik2-sim: --com-name is a plain name, e.g. COM5\n");
+        return 2;
+    }
+    return sim::Simulator(options).run();
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "clock.h"
+#include "unit.h"
+#include "wirerecord.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace sim {
+
+// The unit's end of the serial line: a pty master, paced like a real line.
+//
+// With pacing on, a received byte counts as arrived once its line time has passed after the
+// previous one (10 bits at 115200 baud), and a byte to send goes out one line time after the
+// one before it, both on absolute deadlines. The caller's loop reads when the master is
+// readable, hands arrived bytes on with deliverDue(), writes with flushDue(), and sleeps until
+// nextEvent().
+//
+// The line keeps one descriptor of the slave open itself and never reads from it, so that
+// reading the master does not fail while the client has its side closed.
+class SerialLine : public UnitPort {
+public:
+    static constexpr Nanos kByteTime = 10 * kSecond / 115200;
+
+    SerialLine(bool paced, WireRecord &record) : m_paced(paced), m_record(record) {}
+    ~SerialLine() override;
+    SerialLine(const SerialLine &) = delete;
+    SerialLine &operator=(const SerialLine &) = delete;
+
+    // A new pty in raw mode; the old one, if any, is dropped first. Returns an error text,
+    // empty on success.
+    std::string open();
+    bool isOpen() const { return m_master >= 0; }
+    const std::string &slavePath() const { return m_slavePath; }
+    int masterFd() const { return m_master; }
+
+    // Closes the master: the client sees the line drop. Queued bytes are lost.
+    void hangUp() override;
+    void send(std::span<const std::uint8_t> bytes, Nanos ready) override;
+
+    // Takes what the master has to read; each byte is stamped with its arrival time. Returns
+    // how many bytes were read.
+    int readAvailable(Nanos now);
+    // Hands every byte whose arrival time has come to onByte(byte, arrivalTime), in order,
+    // and returns how many. Stops early if the line is hung up meanwhile.
+    int deliverDue(Nanos now, const std::function<void(std::uint8_t, Nanos)> &onByte);
+    // Writes every byte whose send time has come; returns how many were written.
+    int flushDue(Nanos now);
+
+    // True when the master would not take more bytes and must be polled for writing.
+    bool writeBlocked() const { return m_writeBlocked; }
+    // The next arrival or send time, if anything is queued.
+    std::optional<Nanos> nextEvent() const;
+    // Nothing queued in either direction.
+    bool quiet() const { return m_rx.empty() && m_tx.empty(); }
+    // The last moment something moved on the line (a byte arrived or went out).
+    Nanos lastActivity() const { return std::max(m_lastArrival, m_lastSent); }
+
+    std::uint64_t received() const { return m_received; }
+    std::uint64_t sent() const { return m_sent; }
+
+private:
+    struct Pending {
+        std::uint8_t byte;
+        Nanos time; // arrival time (rx) or earliest send time (tx)
+    };
+
+    Nanos byteTime() const { return m_paced ? kByteTime : 0; }
+    Nanos sendTime(const Pending &p, Nanos previous) const;
+    void closeAll();
+
+    bool m_paced;
+    WireRecord &m_record;
+    int m_master = -1;
+    int m_ownSlave = -1;
+    std::string m_slavePath;
+
+    std::deque<Pending> m_rx;
+    std::deque<Pending> m_tx;
+    Nanos m_lastArrival = 0;
+    Nanos m_lastSent = 0;
+    bool m_writeBlocked = false;
+    std::size_t m_recordedAhead = 0; // queued bytes already in the record (a write fell short)
+    std::uint64_t m_received = 0;
+    std::uint64_t m_sent = 0;
+};
+
+} // namespace sim

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "serialline.h"
+#include "unit.h"
+#include "wirerecord.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct Options {
+    std::string comDir; // with comName: keep the link comDir/comName -> the pty
+    std::string comName;
+    std::string stateDir;      // settings.bin survives restarts here
+    std::string recordingsDir; // finished uploads as PPK1.wav, PPK2.wav, SIREN.wav
+    std::string recordDir;     // rx.bin, tx.bin, wire.log
+    bool fast = false;         // no line pacing
+};
+
+// The simulator process: one pty, one unit, a control channel on stdin/stdout, all driven by a
+// single poll loop that sleeps until the next byte is due.
+class Simulator {
+public:
+    explicit Simulator(Options options);
+    ~Simulator();
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
+
+    // Runs until "quit", end of stdin or a termination signal; returns the exit code.
+    int run();
+
+private:
+    std::string start();
+    void loop();
+    void takeInput();
+    std::string control(const std::vector<std::string> &words);
+    std::string fault(const std::vector<std::string> &words);
+    std::string hangUp();
+    std::string reopen();
+    std::string stats() const;
+    void pointLink();
+    void removeLink();
+    void say(const std::string &line);
+
+    Options m_options;
+    WireRecord m_record;
+    SerialLine m_line;
+    std::unique_ptr<Unit> m_unit;
+    std::string m_linkPath;
+    std::string m_linkTarget;
+    std::string m_input; // control text not yet ended by a newline
+    bool m_inputOpen = true;
+    bool m_quit = false;
+};
+
+} // namespace sim

@@ -1,0 +1,63 @@
+#include "support/ptypeer.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPeer::PtyPeer()
+{
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ::grantpt(m_master);
+    ::unlockpt(m_master);
+    m_slave = QString::fromLocal8Bit(::ptsname(m_master));
+    m_keep = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY);
+    termios raw{};
+    ::tcgetattr(m_keep, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(m_keep, TCSANOW, &raw);
+}
+
+PtyPeer::~PtyPeer()
+{
+    hangUp();
+    if (m_keep >= 0)
+        ::close(m_keep);
+}
+
+void PtyPeer::write(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (m_master >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            return;
+        if (n > 0)
+            done += n;
+    }
+}
+
+QByteArray PtyPeer::readAvailable(int waitMs)
+{
+    QByteArray got;
+    pollfd p{m_master, POLLIN, 0};
+    while (m_master >= 0 && ::poll(&p, 1, waitMs) > 0 && (p.revents & POLLIN)) {
+        char buffer[1024];
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        got.append(buffer, n);
+        waitMs = 5;
+    }
+    return got;
+}
+
+void PtyPeer::hangUp()
+{
+    if (m_master >= 0) {
+        ::close(m_master);
+        m_master = -1;
+    }
+}
