@@ -1,0 +1,295 @@
+// Connecting to the unit, leaving the program and the port scan: the real window against the
+// unit simulator over real pseudo-terminals.
+
+#include "app/tform1.h"
+#include "support/simprocess.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+QStringList logLines(const TForm1 &form)
+{
+    return form.Memo1->toPlainText().split(QLatin1Char('\n'));
+}
+
+// The lines logged after the first `skip` ones.
+QStringList linesAfter(const TForm1 &form, qsizetype skip)
+{
+    return logLines(form).mid(skip);
+}
+
+} // namespace
+
+class ConnectionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connectReadsSettingsAndShowsPicture();
+    void noUnitBehindPort();
+    void lateAnswerFailsAndWaitsForNextReceive();
+    void connectTwice();
+    void failedConnectAfterGoodOne();
+    void typedPortName_data();
+    void typedPortName();
+    void unknownPortNameOpensNothing();
+    void portThatCannotBeOpened();
+    void exitConnected();
+    void exitWithoutConnection();
+    void closingEndsEventLoopWithZero();
+    void scanListsExactlyFreePorts();
+    void scanWhileConnected();
+};
+
+void ConnectionTest::connectReadsSettingsAndShowsPicture()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    QCOMPARE(logLines(form), QStringList({"Доступные порты", "COM5", "-------------"}));
+    QVERIFY(!form.Image1->isVisibleTo(&form));
+
+    form.Button1->click();
+    QVERIFY(form.connected());
+    QCOMPARE(linesAfter(form, 3),
+             QStringList({"Соединение установлено", "ЖДИТЕ...", "Прочитано"}));
+    QCOMPARE(sim.received(), QByteArray("UR"));
+    QVERIFY(form.Image1->isVisibleTo(&form));
+    QCOMPARE(form.Image1->pixmap().size(), QSize(121, 87));
+    QCOMPARE(form.Edit4->text(), QString("ТАРВИК2"));
+    QCOMPARE(form.Edit9->text(), QString("1000"));
+}
+
+void ConnectionTest::noUnitBehindPort()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    sim.ok("fault silent");
+    TForm1 form(nullptr, 100);
+    form.Button1->click();
+    QVERIFY(!form.connected());
+    QCOMPARE(linesAfter(form, 3), QStringList({"Ошибка подключения", "0"}));
+    QCOMPARE(sim.received(), QByteArray("UZ"));
+    QVERIFY(form.channel().isOpen()); // the port stays open
+    QVERIFY(!form.Image1->isVisibleTo(&form));
+}
+
+void ConnectionTest::lateAnswerFailsAndWaitsForNextReceive()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    sim.ok("fault late 40");
+    TForm1 form(nullptr, 100);
+    form.Button1->click();
+    QVERIFY(!form.connected());
+    QCOMPARE(linesAfter(form, 3), QStringList({"Ошибка подключения", "0"}));
+    QTest::qWait(150);
+    // The late 'W' (and the 'V' for the disconnect) wait in the driver for the next receive.
+    bool arrived = false;
+    QCOMPARE(form.channel().receiveByte(&arrived), std::uint8_t('W'));
+    QVERIFY(arrived);
+    QCOMPARE(form.channel().receiveByte(&arrived), std::uint8_t('V'));
+}
+
+void ConnectionTest::connectTwice()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    form.Button1->click();
+    form.Button1->click();
+    QVERIFY(form.connected());
+    QCOMPARE(logLines(form).count("Соединение установлено"), 2);
+    QCOMPARE(sim.received(), QByteArray("URUR"));
+}
+
+void ConnectionTest::failedConnectAfterGoodOne()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    form.Button1->click();
+    QVERIFY(form.connected());
+    sim.ok("fault silent");
+    form.Button1->click();
+    QVERIFY(!form.connected());
+    // The failure line shows the byte the silent receive yields: the block's first byte.
+    QCOMPARE(logLines(form).mid(logLines(form).size() - 2),
+             QStringList({"Ошибка подключения", "3"}));
+    QVERIFY(form.Image1->isVisibleTo(&form));
+}
+
+void ConnectionTest::typedPortName_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("index");
+    QTest::newRow("exact") << "COM7" << 6;
+    QTest::newRow("case and blanks") << "  com7 " << 6;
+    QTest::newRow("last") << "Com40" << 39;
+    QTest::newRow("no entry") << "COM77" << -1;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("inner blank") << "COM 7" << -1;
+}
+
+void ConnectionTest::typedPortName()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, index);
+    ComFolder folder;
+    TForm1 form(nullptr, 100);
+    form.ComboBox1->setEditText(typed);
+    QCOMPARE(form.selectedPort(), index);
+    QCOMPARE(form.ComboBox1->count(), 40); // typing never adds entries
+}
+
+void ConnectionTest::unknownPortNameOpensNothing()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.ComboBox1->lineEdit()->clear();
+    QTest::keyClicks(form.ComboBox1->lineEdit(), "COM55");
+    QTest::keyClick(form.ComboBox1->lineEdit(), Qt::Key_Return);
+    QCOMPARE(form.ComboBox1->count(), 40);
+    form.Button1->click();
+    QVERIFY(!form.connected());
+    const QStringList lines = linesAfter(form, 3);
+    QCOMPARE(lines.mid(0, 2), QStringList({"Ошибка подключения", "0"}));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[2].startsWith("Порт не выбран"));
+    QCOMPARE(sim.received(), QByteArray());
+}
+
+void ConnectionTest::portThatCannotBeOpened()
+{
+    ComFolder folder;
+    TForm1 form(nullptr, 100);
+    form.Button1->click(); // COM5 links nowhere
+    QStringList lines = linesAfter(form, 2);
+    QCOMPARE(lines.mid(0, 2), QStringList({"Ошибка подключения", "0"}));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[2].contains(folder.path() + "/COM5") && lines[2].contains("не найдено"),
+             qPrintable(lines[2]));
+
+    // A port that another program holds.
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const int fd = ::open(qPrintable(sim.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    form.Button1->click();
+    lines = logLines(form);
+    QVERIFY2(lines.last().contains("занят"), qPrintable(lines.last()));
+    QCOMPARE(sim.received(), QByteArray());
+    ::close(fd);
+    form.Button1->click();
+    QVERIFY(form.connected());
+}
+
+void ConnectionTest::exitConnected()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Button1->click();
+    sim.clearRecord();
+    form.Button2->click();
+    QCOMPARE(logLines(form).last(), QString("OK"));
+    QCOMPARE(sim.received(), QByteArray("Z"));
+    QVERIFY(!form.isVisible());
+    QVERIFY(form.connected()); // the flag is left as it was
+}
+
+void ConnectionTest::exitWithoutConnection()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Button2->click(); // the scan left the channel closed: 'Z' goes nowhere
+    QCOMPARE(logLines(form).last(), QString("Ошибка"));
+    QCOMPARE(sim.received(), QByteArray());
+    QVERIFY(!form.isVisible());
+}
+
+void ConnectionTest::closingEndsEventLoopWithZero()
+{
+    ComFolder folder;
+    TForm1 form(nullptr, 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTimer::singleShot(0, form.Button2, &QPushButton::click);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!form.isVisible());
+}
+
+void ConnectionTest::scanListsExactlyFreePorts()
+{
+    ComFolder folder;
+    SimProcess com3(folder.path(), "COM3");
+    SimProcess com7(folder.path(), "COM7");
+    SimProcess com9(folder.path(), "COM9");
+    SimProcess com25(folder.path(), "COM25");
+    QVERIFY(com3.start() && com7.start() && com9.start() && com25.start());
+    // COM9 is held by another program; COM25 is past what the scan looks at.
+    const int fd = ::open(qPrintable(com9.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+
+    TForm1 form(nullptr, 100);
+    QCOMPARE(logLines(form), QStringList({"Доступные порты", "COM3", "COM7", "-------------"}));
+
+    // A port this program has open is listed: the scan closes it first.
+    form.ComboBox1->setCurrentIndex(2);
+    form.Button1->click();
+    QVERIFY(form.connected());
+    form.Button15->click();
+    QCOMPARE(logLines(form), QStringList({"Доступные порты", "COM3", "COM7", "-------------"}));
+    ::close(fd);
+    form.Button15->click();
+    QCOMPARE(logLines(form),
+             QStringList({"Доступные порты", "COM3", "COM7", "COM9", "-------------"}));
+    // Nothing goes over the line during a scan.
+    QCOMPARE(com7.received(), QByteArray());
+    QCOMPARE(com9.received(), QByteArray());
+}
+
+void ConnectionTest::scanWhileConnected()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    form.Button1->click();
+    QVERIFY(form.connected());
+    form.Button15->click();
+    QVERIFY(form.connected());
+    QVERIFY(!form.channel().isOpen());
+    QCOMPARE(form.ComboBox1->currentText(), QString("COM5"));
+    // Still counted as connected, but every exchange transfers nothing until the next connect.
+    sim.clearRecord();
+    form.Button5->click();
+    QCOMPARE(sim.received(), QByteArray());
+    QVERIFY(logLines(form).last().startsWith("Ошибка чтения"));
+}
+
+QTEST_MAIN(ConnectionTest)
+#include "tst_connection.moc"

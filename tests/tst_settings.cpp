@@ -1,0 +1,537 @@
+// The settings block: the integer conversion of the fields, the block codec, and reading,
+// writing and factory-resetting the unit's settings through the real window and the unit
+// simulator over a pty.
+
+#include "app/apperror.h"
+#include "app/tform1.h"
+#include "device/intconv.h"
+#include "device/settingsblock.h"
+#include "support/errorboxcatcher.h"
+#include "support/simprocess.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <optional>
+
+namespace {
+
+QStringList logLines(const TForm1 &form)
+{
+    return form.Memo1->toPlainText().split(QLatin1Char('\n'));
+}
+
+QByteArray transferBlock(TForm1 &form)
+{
+    return QByteArray(reinterpret_cast<const char *>(form.channel().transferBlock()), 512);
+}
+
+QByteArray factoryBlockOver(const QByteArray &before)
+{
+    QByteArray b = before;
+    const auto &f = SettingsBlock::factoryValues();
+    for (int i = 0; i < 50; ++i)
+        b[i] = char(f[i]);
+    return b;
+}
+
+// A block whose flags are 0 or 1 and whose track-bar bytes lie within their bars.
+QByteArray randomConsistentBlock(quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray b(512, 0);
+    for (int i = 0; i < 512; ++i)
+        b[i] = char(random.bounded(256));
+    for (int flag : {8, 9, 22, 23, 24, 25, 26, 27, 34, 35, 36, 37})
+        b[flag] = char(random.bounded(2));
+    b[38] = char(2 + random.bounded(19));
+    b[42] = char(random.bounded(101));
+    b[43] = char(2 + random.bounded(15));
+    return b;
+}
+
+struct Connected {
+    ComFolder folder;
+    SimProcess sim{folder.path(), "COM5"};
+    std::optional<TForm1> form;
+
+    bool start(const QByteArray &block = {})
+    {
+        if (!sim.start())
+            return false;
+        if (!block.isEmpty())
+            sim.setBlock(block);
+        form.emplace(nullptr, 100);
+        form->Button1->click();
+        sim.clearRecord();
+        return form->connected();
+    }
+};
+
+} // namespace
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void integerConversion_data();
+    void integerConversion();
+    void conversionErrorMessage();
+    void codecFieldsAndFactory();
+    void codecLeavesPassThroughBytes();
+
+    void readShowsEveryField();
+    void roundTripIsIdentical();
+    void encodingEdges_data();
+    void encodingEdges();
+    void flagAndTrackBarOutOfRange();
+    void deviceTypeTextKept();
+    void writeBytesOnWire();
+    void readButton();
+    void notConnected();
+    void badTextSendsNothing();
+    void shortReplyTakesNothing();
+    void writeNotTakenByPort();
+    void factoryResetIdentical();
+    void factoryResetWithDifferences();
+    void factoryResetSilentUnit();
+};
+
+void SettingsTest::integerConversion_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("value");
+    QTest::newRow("plain") << "300" << true << 300;
+    QTest::newRow("leading blanks") << "   42" << true << 42;
+    QTest::newRow("plus") << "+7" << true << 7;
+    QTest::newRow("minus") << "-1" << true << -1;
+    QTest::newRow("max") << "2147483647" << true << 2147483647;
+    QTest::newRow("min") << "-2147483648" << true << int(-2147483648LL);
+    QTest::newRow("overflow") << "2147483648" << false << 0;
+    QTest::newRow("underflow") << "-2147483649" << false << 0;
+    QTest::newRow("long digits") << "99999999999999999999" << false << 0;
+    QTest::newRow("dollar hex") << "$1F" << true << 31;
+    QTest::newRow("x hex") << "x10" << true << 16;
+    QTest::newRow("X hex") << "Xff" << true << 255;
+    QTest::newRow("0x hex") << "0x7FFFFFFF" << true << 2147483647;
+    QTest::newRow("0X hex all ones") << "0XFFFFFFFF" << true << -1;
+    QTest::newRow("blank then hex") << "  $10" << true << 16;
+    QTest::newRow("nine hex digits") << "$000000001" << false << 0;
+    QTest::newRow("hex without digits") << "$" << false << 0;
+    QTest::newRow("0x without digits") << "0x" << false << 0;
+    QTest::newRow("signed hex") << "-$10" << false << 0;
+    QTest::newRow("bad hex digit") << "$1G" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("blank") << "   " << false << 0;
+    QTest::newRow("trailing blank") << "12 " << false << 0;
+    QTest::newRow("trailing text") << "12abc" << false << 0;
+    QTest::newRow("no data") << "НЕТ ДАННЫХ" << false << 0;
+    QTest::newRow("sign only") << "-" << false << 0;
+    QTest::newRow("tab") << "\t5" << false << 0;
+    QTest::newRow("decimal point") << "1.5" << false << 0;
+    QTest::newRow("leading zeros") << "007" << true << 7;
+}
+
+void SettingsTest::integerConversion()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(int, value);
+    const std::optional<std::int32_t> got = parseInteger(text);
+    QCOMPARE(got.has_value(), valid);
+    if (valid)
+        QCOMPARE(*got, value);
+}
+
+void SettingsTest::conversionErrorMessage()
+{
+    try {
+        toInteger(QStringLiteral("abc"));
+        QFAIL("no error raised");
+    } catch (const AppError &e) {
+        QCOMPARE(e.message(), QString("'abc' is not a valid integer value"));
+    }
+}
+
+void SettingsTest::codecFieldsAndFactory()
+{
+    SettingsBlock::Block block{};
+    const auto &f = SettingsBlock::factoryValues();
+    std::copy(f.begin(), f.end(), block.begin());
+    const SettingsBlock::Values v = SettingsBlock::decode(block.data());
+    QCOMPARE(v.version, 3);
+    QCOMPARE(v.deviceType, std::uint8_t(1));
+    QCOMPARE(v.launchCount, std::uint16_t(1));
+    QCOMPARE(v.address, 1);
+    QCOMPARE(v.zone, 1);
+    QCOMPARE(v.boardDrift, 30);
+    QCOMPARE(v.lineDrift, 20);
+    QCOMPARE(v.signalDeparture, 1000);
+    QCOMPARE(v.openLevel, 3500);
+    QCOMPARE(v.inputShortLevel, 700);
+    QCOMPARE(v.triggerLevel, 2900);
+    QCOMPARE(v.relay, (std::array<bool, 6>{true, true, true, true, true, true}));
+    QCOMPARE(v.supervise, (std::array<bool, 4>{true, true, true, false}));
+    QCOMPARE(v.blinkRate, 10);
+    QCOMPARE(v.boardDeparture, 50);
+    QCOMPARE(v.lineShortLevel, 3100);
+    QCOMPARE(v.supervisionFrequency, 51);
+    QCOMPARE(v.volume, 12);
+    QVERIFY(!v.litOnDuty && !v.blinkOnFire);
+    QCOMPARE(*SettingsBlock::deviceTypeText(2), QString("ПУЛЬТ"));
+    QCOMPARE(*SettingsBlock::deviceTypeText(3), QString("Модуль входов"));
+    QVERIFY(!SettingsBlock::deviceTypeText(0) && !SettingsBlock::deviceTypeText(4) &&
+            !SettingsBlock::deviceTypeText(255));
+}
+
+void SettingsTest::codecLeavesPassThroughBytes()
+{
+    for (quint32 seed = 1; seed <= 50; ++seed) {
+        const QByteArray original = randomConsistentBlock(seed);
+        SettingsBlock::Block block;
+        std::copy(original.begin(), original.end(), block.begin());
+        SettingsBlock::encode(SettingsBlock::decode(block.data()), block.data());
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(block.data()), 512), original);
+    }
+    // Out-of-width values keep their low bits; nothing outside the written fields changes.
+    SettingsBlock::Block block;
+    block.fill(0xEE);
+    SettingsBlock::Values v = SettingsBlock::decode(block.data());
+    v.address = 300;
+    v.boardDrift = 70000;
+    v.lineDrift = -1;
+    v.deviceType = 9;
+    v.launchCount = 0;
+    SettingsBlock::encode(v, block.data());
+    QCOMPARE(block[6], std::uint8_t(44));
+    QCOMPARE(block[10], std::uint8_t(0x11));
+    QCOMPARE(block[11], std::uint8_t(0x70));
+    QCOMPARE(block[12], std::uint8_t(0xFF));
+    QCOMPARE(block[13], std::uint8_t(0xFF));
+    for (int i : {1, 2, 3, 4, 5, 28, 29, 30, 31, 32, 33, 44, 49, 50, 511})
+        QCOMPARE(block[i], std::uint8_t(0xEE));
+}
+
+void SettingsTest::readShowsEveryField()
+{
+    QByteArray b(512, 0);
+    b[0] = 7;
+    b[1] = 2;
+    b[4] = char(0x12);
+    b[5] = char(0x34);
+    b[6] = 9;
+    b[7] = 10;
+    b[8] = 1;
+    b[9] = 1;
+    const int words[] = {10, 12, 14, 16, 18, 20, 40};
+    for (int k = 0; k < 7; ++k) {
+        b[words[k]] = char(0xFF);
+        b[words[k] + 1] = char(0xF0 + k);
+    }
+    for (int i = 22; i <= 27; ++i)
+        b[i] = char(i % 2);
+    for (int i = 34; i <= 37; ++i)
+        b[i] = char(i % 2);
+    b[38] = 15;
+    b[39] = char(200);
+    b[42] = 77;
+    b[43] = 5;
+    Connected c;
+    QVERIFY(c.start(b));
+    TForm1 &f = *c.form;
+    QCOMPARE(f.Edit1->text(), QString("7"));
+    QCOMPARE(f.Edit2->text(), QString::number(0x1234));
+    QCOMPARE(f.Edit4->text(), QString("ПУЛЬТ"));
+    QCOMPARE(f.Edit5->text(), QString("9"));
+    QCOMPARE(f.Edit6->text(), QString("10"));
+    QLineEdit *wordBoxes[] = {f.Edit7, f.Edit8, f.Edit9, f.Edit10, f.Edit11, f.Edit12, f.Edit20};
+    for (int k = 0; k < 7; ++k)
+        QCOMPARE(wordBoxes[k]->text(), QString::number(0xFF00 + 0xF0 + k));
+    QCOMPARE(f.Edit13->text(), QString("200"));
+    QCheckBox *relay[] = {f.CheckBox5, f.CheckBox6, f.CheckBox7,
+                          f.CheckBox8, f.CheckBox9, f.CheckBox10};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(relay[i]->isChecked(), (22 + i) % 2 == 1);
+    QCheckBox *supervise[] = {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4};
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(supervise[i]->isChecked(), (34 + i) % 2 == 1);
+    QVERIFY(f.CheckBox11->isChecked() && f.CheckBox12->isChecked());
+    QCOMPARE(f.TrackBar1->value(), 15);
+    QCOMPARE(f.TrackBar2->value(), 77);
+    QCOMPARE(f.Edit21->text(), QString("77"));
+    QCOMPARE(f.TrackBar3->value(), 5);
+    QCOMPARE(f.Edit22->text(), QString("5"));
+    QCOMPARE(transferBlock(f), b);
+}
+
+void SettingsTest::roundTripIsIdentical()
+{
+    for (quint32 seed : {11u, 12u, 13u}) {
+        const QByteArray block = randomConsistentBlock(seed);
+        Connected c;
+        QVERIFY(c.start(block));
+        c.form->Button4->click();
+        QCOMPARE(c.sim.block(), block);
+        QCOMPARE(logLines(*c.form).last(), QString("Прочитано"));
+    }
+}
+
+void SettingsTest::encodingEdges_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shownAfter");
+    QTest::newRow("300 in a byte") << "Edit5" << "300" << 6 << QByteArray("\x2C") << "44";
+    QTest::newRow("256 in a byte") << "Edit5" << "256" << 6 << QByteArray(1, '\0') << "0";
+    QTest::newRow("-1 in a byte") << "Edit6" << "-1" << 7 << QByteArray("\xFF") << "255";
+    QTest::newRow("-1 in a word") << "Edit7" << "-1" << 10 << QByteArray("\xFF\xFF") << "65535";
+    QTest::newRow("65536 in a word") << "Edit8" << "65536" << 12 << QByteArray(2, '\0') << "0";
+    QTest::newRow("70000 in a word") << "Edit9" << "70000" << 14 << QByteArray("\x11\x70")
+                                     << "4464";
+    QTest::newRow("hex in a word") << "Edit20" << "$0C1D" << 40 << QByteArray("\x0C\x1D")
+                                   << "3101";
+    QTest::newRow("version") << "Edit1" << " +4" << 0 << QByteArray("\x04") << "4";
+    QTest::newRow("last field") << "Edit13" << "0x33" << 39 << QByteArray("\x33") << "51";
+}
+
+void SettingsTest::encodingEdges()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(int, offset);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shownAfter);
+    Connected c;
+    QVERIFY(c.start());
+    const QByteArray before = c.sim.block();
+    auto *edit = c.form->findChild<QLineEdit *>(field);
+    QVERIFY(edit);
+    edit->setText(text);
+    c.form->Button4->click();
+    QByteArray expected = before;
+    expected.replace(offset, bytes.size(), bytes);
+    QCOMPARE(c.sim.block(), expected);
+    QCOMPARE(edit->text(), shownAfter); // the read-back shows what the unit kept
+}
+
+void SettingsTest::flagAndTrackBarOutOfRange()
+{
+    QByteArray b = randomConsistentBlock(5);
+    b[23] = 2;          // a flag of 2 counts as not set
+    b[42] = char(200);  // beyond the supervision frequency bar
+    b[43] = 0;          // below the volume bar
+    b[38] = 25;         // beyond the hidden blink-rate bar
+    Connected c;
+    QVERIFY(c.start(b));
+    QVERIFY(!c.form->CheckBox6->isChecked());
+    QCOMPARE(c.form->TrackBar2->value(), 100);
+    QCOMPARE(c.form->TrackBar3->value(), 2);
+    QCOMPARE(c.form->Edit22->text(), QString("2"));
+    QCOMPARE(c.form->TrackBar1->value(), 20);
+    c.form->Button4->click();
+    QByteArray expected = b;
+    expected[23] = 0;
+    expected[42] = 100;
+    expected[43] = 2;
+    expected[38] = 20;
+    QCOMPARE(c.sim.block(), expected);
+}
+
+void SettingsTest::deviceTypeTextKept()
+{
+    QByteArray b = randomConsistentBlock(6);
+    b[1] = 2;
+    Connected c;
+    QVERIFY(c.start(b));
+    QCOMPARE(c.form->Edit4->text(), QString("ПУЛЬТ"));
+    b[1] = 7;
+    c.sim.setBlock(b);
+    c.form->Button1->click(); // a reconnection keeps the text of the previous read
+    QCOMPARE(c.form->Edit4->text(), QString("ПУЛЬТ"));
+    c.form->Button5->click(); // "Читать" clears first
+    QCOMPARE(c.form->Edit4->text(), QString("НЕТ ДАННЫХ"));
+    b[1] = 0;
+    c.sim.setBlock(b);
+    c.form->Edit4->setText("typed");
+    c.form->Edit2->setText("also typed");
+    c.form->Button1->click();
+    QCOMPARE(c.form->Edit4->text(), QString("typed"));
+    // Neither text goes to the unit: offsets 1, 4 and 5 pass through.
+    c.form->Edit4->setText("ТАРВИК2");
+    c.form->Edit2->setText("9");
+    c.form->Button4->click();
+    QCOMPARE(c.sim.block(), b);
+}
+
+void SettingsTest::writeBytesOnWire()
+{
+    Connected c;
+    QVERIFY(c.start());
+    const QByteArray before = c.sim.block();
+    const int lines = logLines(*c.form).size();
+    c.form->Button4->click();
+    const QByteArray wire = c.sim.received();
+    QCOMPARE(wire.size(), 1 + 512 + 1);
+    QCOMPARE(wire.at(0), 'S');
+    QCOMPARE(wire.mid(1, 512), before);
+    QCOMPARE(wire.at(513), 'R');
+    QCOMPARE(logLines(*c.form).mid(lines),
+             QStringList({"Запись настроек...", "Записано.", "Чтение настроек...", "ЖДИТЕ...",
+                          "Прочитано"}));
+}
+
+void SettingsTest::readButton()
+{
+    Connected c;
+    QVERIFY(c.start());
+    const int lines = logLines(*c.form).size();
+    c.form->Button5->click();
+    QCOMPARE(c.sim.received(), QByteArray("R"));
+    QCOMPARE(logLines(*c.form).mid(lines), QStringList({"ЖДИТЕ...", "Прочитано"}));
+    QCOMPARE(c.form->Edit9->text(), QString("1000"));
+}
+
+void SettingsTest::notConnected()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    sim.ok("fault silent");
+    TForm1 form(nullptr, 100);
+    form.Button1->click(); // fails: the port is open, the flag clear
+    sim.clearRecord();
+    const QString log = form.Memo1->toPlainText();
+    form.Edit5->setText("5");
+    form.CheckBox4->setChecked(true);
+    form.Button4->click();
+    form.Button3->click();
+    QCOMPARE(form.Edit5->text(), QString("5"));
+    QVERIFY(form.CheckBox4->isChecked());
+    form.Button5->click(); // clears and waits, then stops
+    QCOMPARE(form.Edit5->text(), QString("НЕТ ДАННЫХ"));
+    QVERIFY(!form.CheckBox4->isChecked());
+    QCOMPARE(form.Memo1->toPlainText(), log);
+    QCOMPARE(sim.received(), QByteArray());
+}
+
+void SettingsTest::badTextSendsNothing()
+{
+    Connected c;
+    QVERIFY(c.start());
+    TForm1 &f = *c.form;
+    const QByteArray held = transferBlock(f);
+    const QString log = f.Memo1->toPlainText();
+    f.Edit5->setText("12");
+    f.Edit9->setText("abc");
+    f.Edit12->setText("");
+    ErrorBoxCatcher boxes;
+    f.Button4->click();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.texts.first(), QString("'abc' is not a valid integer value."));
+    QCOMPARE(boxes.titles.first(), QString("tst_settings"));
+    QCOMPARE(c.sim.received(), QByteArray());
+    QCOMPARE(transferBlock(f), held);
+    QCOMPARE(f.Memo1->toPlainText(), log);
+    QCOMPARE(f.Edit5->text(), QString("12"));
+    QCOMPARE(f.Edit9->text(), QString("abc"));
+    // The next bad field is reported once the first is mended; the last one is Edit13.
+    f.Edit9->setText("1");
+    f.Edit12->setText("7");
+    f.Edit13->setText("0x");
+    f.Button4->click();
+    QTRY_COMPARE(boxes.texts.size(), 2);
+    QCOMPARE(boxes.texts.last(), QString("'0x' is not a valid integer value."));
+    QCOMPARE(c.sim.received(), QByteArray());
+}
+
+void SettingsTest::shortReplyTakesNothing()
+{
+    Connected c;
+    QVERIFY(c.start());
+    TForm1 &f = *c.form;
+    const QByteArray held = transferBlock(f);
+    c.sim.ok("fault short 100");
+    f.Button5->click();
+    QCOMPARE(logLines(f).last(), QString("Ошибка чтения: получено 100 из 512 байт"));
+    QCOMPARE(transferBlock(f), held);
+    QCOMPARE(f.Edit9->text(), QString("НЕТ ДАННЫХ"));
+    // Nothing stale can be written: the no-data fields stop the write before any byte.
+    c.sim.ok("fault none");
+    c.sim.clearRecord();
+    ErrorBoxCatcher boxes;
+    f.Button4->click();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.texts.first(), QString("'НЕТ ДАННЫХ' is not a valid integer value."));
+    QCOMPARE(c.sim.received(), QByteArray());
+
+    c.sim.ok("fault silent");
+    f.Button5->click();
+    QCOMPARE(logLines(f).last(), QString("Ошибка чтения: получено 0 из 512 байт"));
+}
+
+void SettingsTest::writeNotTakenByPort()
+{
+    Connected c;
+    QVERIFY(c.start());
+    TForm1 &f = *c.form;
+    c.sim.ok("hangup");
+    f.Edit5->setText("77");
+    f.Button4->click();
+    const QStringList lines = logLines(f);
+    QVERIFY(!lines.contains("Записано."));
+    QVERIFY2(lines.last().startsWith("Ошибка записи"), qPrintable(lines.last()));
+    QCOMPARE(f.Edit5->text(), QString("77")); // the typed values are kept for another try
+    f.Button3->click();
+    QVERIFY(!logLines(f).contains("Запись..."));
+    QVERIFY(logLines(f).last().startsWith("Ошибка записи"));
+}
+
+void SettingsTest::factoryResetIdentical()
+{
+    const QByteArray start = randomConsistentBlock(21);
+    Connected c;
+    QVERIFY(c.start(start));
+    TForm1 &f = *c.form;
+    const QString edit9 = f.Edit9->text();
+    const int lines = logLines(f).size();
+    f.Button3->click();
+    const QByteArray factory = factoryBlockOver(start);
+    QCOMPARE(c.sim.received(), QByteArray("S") + factory + QByteArray("R"));
+    QCOMPARE(logLines(f).mid(lines), QStringList({"Запись...", "Завдские настройки"}));
+    QCOMPARE(c.sim.block(), factory);
+    // The window keeps its values but for the supervision frequency, moved to 39.
+    QCOMPARE(f.TrackBar2->value(), 39);
+    QCOMPARE(f.Edit21->text(), QString("39"));
+    QCOMPARE(f.Edit9->text(), edit9);
+    QCOMPARE(transferBlock(f), factory);
+}
+
+void SettingsTest::factoryResetWithDifferences()
+{
+    Connected c;
+    QVERIFY(c.start(randomConsistentBlock(22)));
+    c.sim.ok("fault corrupt 3");
+    const int lines = logLines(*c.form).size();
+    c.form->Button3->click();
+    QCOMPARE(logLines(*c.form).mid(lines),
+             QStringList({"Запись...", "!!!!!!!!!!!!!!!!", "Ошибок:", "3", "!!!!!!!!!!!!!!!!"}));
+}
+
+void SettingsTest::factoryResetSilentUnit()
+{
+    Connected c;
+    QVERIFY(c.start(randomConsistentBlock(23)));
+    c.sim.ok("fault short 0");
+    c.form->Button3->click();
+    // Nothing came back: every byte of the read-back area that differs counts, and its first
+    // byte still holds the 'R' just sent.
+    QCOMPARE(c.form->channel().readBack()[0], std::uint8_t('R'));
+    const QStringList lines = logLines(*c.form);
+    QCOMPARE(lines.at(lines.size() - 3), QString("Ошибок:"));
+    QVERIFY(lines.at(lines.size() - 2).toInt() >= 1);
+}
+
+QTEST_MAIN(SettingsTest)
+#include "tst_settings.moc"
