@@ -31,7 +31,10 @@ void TForm1::wireHints()
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseMove) {
+    // A disabled control takes no mouse input, so its handler must not run either (the filter
+    // sees the event before the control turns it away).
+    const auto *control = qobject_cast<QWidget *>(watched);
+    if (event->type() == QEvent::MouseMove && control && control->isEnabled()) {
         if (const auto handler = m_hintHandlers.value(watched))
             (this->*handler)();
     }

@@ -41,26 +41,25 @@ void TForm1::Button12Click()
 
 void TForm1::Button7Click()
 {
-    const auto values = Measurement::exchange(m_channel);
-    if (!values)
-        return;
-    QLineEdit *const boxes[] = {Edit14, Edit15, Edit16, Edit17, Edit18, Edit19};
-    for (int k = 0; k < 6; ++k)
-        boxes[k]->setText(QString::number((*values)[k]));
+    if (const auto values = Measurement::exchange(m_channel))
+        showMeasurement(*values, false);
 }
 
 void TForm1::Timer1Timer()
 {
     // A short or missing reply changes nothing: stale bytes never pass for a measurement.
-    const auto values = Measurement::exchange(m_channel);
-    if (!values)
-        return;
+    if (const auto values = Measurement::exchange(m_channel))
+        showMeasurement(*values, true);
+}
+
+void TForm1::showMeasurement(const Measurement::Values &values, bool chart)
+{
     QLineEdit *const boxes[] = {Edit14, Edit15, Edit16, Edit17, Edit18};
     for (int k = 0; k < 5; ++k)
-        boxes[k]->setText(QString::number((*values)[k]));
-    if (ComboBox2->currentIndex() == LightItem)
-        m_trend->append(float((*values)[Measurement::Light]) * Scale, PointColour);
-    Edit19->setText(QString::number((*values)[Measurement::Power]));
-    if (ComboBox2->currentIndex() == PowerItem)
-        m_trend->append(float((*values)[Measurement::Power]) * Scale, PointColour);
+        boxes[k]->setText(QString::number(values[k]));
+    if (chart && ComboBox2->currentIndex() == LightItem)
+        m_trend->append(float(values[Measurement::Light]) * Scale, PointColour);
+    Edit19->setText(QString::number(values[Measurement::Power]));
+    if (chart && ComboBox2->currentIndex() == PowerItem)
+        m_trend->append(float(values[Measurement::Power]) * Scale, PointColour);
 }

@@ -4,6 +4,7 @@
 #include "device/clock.h"
 #include "device/settingsblock.h"
 #include "serial/serialchannel.h"
+#include "service/measurement.h"
 #include "ui_tform1.h"
 
 #include <QPixmap>
@@ -60,6 +61,8 @@ public:
     void Button9Click();
     void Timer1Timer();
     void Button12Click();
+    // Shows one measurement and, for a tick, charts POWER or LIGHT as ComboBox2 says.
+    void showMeasurement(const Measurement::Values &values, bool chart);
 
     // Hint line: one mouse-move handler per hinted control.
 #define TARVIK2_DECLARE_HINT_HANDLER(control) void control##MouseMove();

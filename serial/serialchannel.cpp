@@ -122,7 +122,6 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
     QElapsedTimer timer;
     timer.start();
     const qint64 budget = qint64(count) * MsPerByte;
-    qint64 lastIdle = 0;
     int got = 0;
     for (;;) {
         const qint64 n = m_port->read(reinterpret_cast<char *>(destination + got), count - got);
@@ -139,17 +138,26 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
         const int wait = int(m_idle ? std::min<qint64>(left, IdleSliceMs) : left);
         if (!m_port->waitForReadyRead(wait)) {
             const QSerialPort::SerialPortError error = m_port->error();
+            m_port->clearError();
             if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
                 noteFault();
-                m_port->clearError();
                 break;
             }
-            m_port->clearError();
         }
-        if (m_idle && timer.elapsed() - lastIdle >= IdleSliceMs) {
-            lastIdle = timer.elapsed();
-            m_idle();
-        }
+        idleIfDue();
     }
+    idleIfDue();
     return got;
+}
+
+void SerialChannel::idleIfDue()
+{
+    // Paced over all receives, so that a long run of short ones (an upload) lets the window
+    // paint too.
+    if (!m_idle)
+        return;
+    if (!m_sinceIdle.isValid() || m_sinceIdle.elapsed() >= IdleSliceMs) {
+        m_sinceIdle.start();
+        m_idle();
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -67,8 +68,8 @@ public:
     std::uint8_t *readBack() { return m_area.data() + BlockSize; }
     const std::uint8_t *readBack() const { return m_area.data() + BlockSize; }
 
-    // Called every few tens of milliseconds while a receive waits, so that the window can
-    // paint; never called while bytes keep coming in.
+    // Called every few tens of milliseconds while receives run, so that the window can paint
+    // what the running handler has changed.
     void setIdleHook(std::function<void()> hook) { m_idle = std::move(hook); }
 
     // True after the port reported a fault it cannot recover from (the adapter was
@@ -77,6 +78,7 @@ public:
 
 private:
     void noteFault();
+    void idleIfDue();
 
     std::unique_ptr<QSerialPort> m_port;
     bool m_failed = false;
@@ -85,4 +87,5 @@ private:
     QString m_failedDevice;
     QString m_failureReason;
     std::function<void()> m_idle;
+    QElapsedTimer m_sinceIdle;
 };

@@ -18,11 +18,13 @@ TrendChart::TrendChart(QChartView *view)
     chart->setAnimationOptions(QChart::NoAnimation);
 
     m_series->setObjectName(QStringLiteral("Series1"));
-    m_series->setColor(Qt::red);
     m_series->setPointsVisible(false);
     m_series->setPointLabelsVisible(false);
-    // The series holds the data; the overlay traces draw it segment by segment.
-    m_series->setPen(Qt::NoPen);
+    // The series holds the data; the overlay traces draw it segment by segment. Its pen keeps
+    // the series colour (red) but draws nothing.
+    QPen hidden(Qt::red);
+    hidden.setStyle(Qt::NoPen);
+    m_series->setPen(hidden);
     chart->addSeries(m_series);
 
     chart->addAxis(m_axisX, Qt::AlignBottom);

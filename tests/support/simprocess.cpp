@@ -95,6 +95,20 @@ QByteArray SimProcess::sent() const
     return readRecord("tx.bin");
 }
 
+void SimProcess::clearRecord()
+{
+    // The control line and the pty are read separately: let the line settle first.
+    QString before = ok(QStringLiteral("stats"));
+    for (int i = 0; i < 50; ++i) {
+        QTest::qWait(10);
+        const QString now = ok(QStringLiteral("stats"));
+        if (now == before)
+            break;
+        before = now;
+    }
+    ok(QStringLiteral("clear record"));
+}
+
 QByteArray SimProcess::block()
 {
     const QString answer = ok(QStringLiteral("get block"));

@@ -29,7 +29,8 @@ public:
     QString recordingsDir() const { return m_work.path() + QStringLiteral("/recordings"); }
     QByteArray received() const; // every byte the unit received, in order
     QByteArray sent() const;     // every byte the unit sent
-    void clearRecord() { ok(QStringLiteral("clear record")); }
+    // Forgets the record so far, once the bytes already on their way have come in.
+    void clearRecord();
 
     QByteArray block();                 // the unit's stored settings block
     void setBlock(const QByteArray &b); // replaces it

@@ -1,0 +1,563 @@
+// The service panel: the six live measurements and the trend chart, driven through the real
+// main window against the unit simulator on a pty linked as COM5.
+
+#include "app/tform1.h"
+#include "service/trendchart.h"
+#include "support/simprocess.h"
+
+#include <QChartView>
+#include <QImage>
+#include <QLineSeries>
+#include <QTest>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+namespace {
+
+using Six = std::array<int, 6>; // ППК1, ППК2, ГОиЧС, ADC, LIGHT, POWER
+
+constexpr int PowerItem = 0;
+constexpr int LightItem = 1;
+constexpr int Page = 400;
+const QColor Green(0, 128, 0);
+
+// The chart point a measurement value becomes: value x 0.1 in single precision.
+double pointY(int value)
+{
+    return double(float(value) * 0.1f);
+}
+
+QByteArray bigEndian(const Six &values)
+{
+    QByteArray out;
+    for (int v : values) {
+        out.append(char(v >> 8));
+        out.append(char(v & 0xFF));
+    }
+    return out;
+}
+
+// The simulator on COM5 and the main window connected to it (settings block read).
+struct Bench {
+    ComFolder com;
+    SimProcess sim{com.path(), QStringLiteral("COM5")};
+    std::unique_ptr<TForm1> form;
+
+    bool start()
+    {
+        if (!sim.start())
+            return false;
+        form = std::make_unique<TForm1>(nullptr, 100);
+        form->Button1->click();
+        return form->connected();
+    }
+
+    void measure(const Six &v)
+    {
+        sim.ok(QStringLiteral("measure %1 %2 %3 %4 %5 %6")
+                   .arg(v[0])
+                   .arg(v[1])
+                   .arg(v[2])
+                   .arg(v[3])
+                   .arg(v[4])
+                   .arg(v[5]));
+    }
+
+    QStringList shown() const
+    {
+        QStringList texts;
+        for (QLineEdit *box :
+             {form->Edit14, form->Edit15, form->Edit16, form->Edit17, form->Edit18, form->Edit19})
+            texts << box->text();
+        return texts;
+    }
+
+    void ticks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            form->Timer1Timer();
+    }
+
+    QByteArray heldBlockHead() const
+    {
+        return QByteArray(reinterpret_cast<const char *>(form->channel().transferBlock()), 12);
+    }
+};
+
+QStringList texts(const Six &values)
+{
+    QStringList out;
+    for (int v : values)
+        out << QString::number(v);
+    return out;
+}
+
+bool nearGreen(QRgb p)
+{
+    return qRed(p) <= 60 && qGreen(p) >= 90 && qGreen(p) <= 170 && qBlue(p) <= 60;
+}
+
+bool pureRed(QRgb p)
+{
+    return qRed(p) >= 230 && qGreen(p) <= 30 && qBlue(p) <= 30;
+}
+
+// Empty when the points are exactly those expected (no fuzz: Y must be the single-precision
+// product), otherwise what differs.
+QString pointsDiffer(const QList<QPointF> &got, const QList<QPointF> &want)
+{
+    auto list = [](const QList<QPointF> &points) {
+        QStringList out;
+        for (const QPointF &p : points)
+            out << QStringLiteral("(%1, %2)").arg(p.x(), 0, 'g', 17).arg(p.y(), 0, 'g', 17);
+        return out.join(QLatin1Char(' '));
+    };
+    bool same = got.size() == want.size();
+    for (qsizetype i = 0; same && i < got.size(); ++i)
+        same = got[i].x() == want[i].x() && got[i].y() == want[i].y();
+    return same ? QString() : QStringLiteral("got %1\nwant %2").arg(list(got), list(want));
+}
+
+#define VERIFY_POINTS(series, ...)                                                                 \
+    do {                                                                                           \
+        const QString differ = pointsDiffer((series)->points(), QList<QPointF>{__VA_ARGS__});      \
+        QVERIFY2(differ.isEmpty(), qPrintable(differ));                                            \
+    } while (false)
+
+} // namespace
+
+Q_DECLARE_METATYPE(Six)
+
+class TestService : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // One exchange: what goes out, what is shown, what is charted.
+    void valuesShownAndCharted_data();
+    void valuesShownAndCharted();
+    void oneRequestByteOnTheWire();
+    void noSelectionShowsValuesButNoPoint();
+    void switchingValueContinuesSeries();
+
+    // The chart over many ticks.
+    void pageFillsThenStays();
+    void resetStartsAgainAtZero();
+    void traceDrawnInPointColour();
+
+    // Polling on the real timer.
+    void onceWhilePollingAddsNoPoint();
+    void panelOpenCloseWhilePolling();
+
+    // A unit that does not answer in full.
+    void incompleteReplyChangesNothing_data();
+    void incompleteReplyChangesNothing();
+    void noPortChangesNothing();
+
+    // Measurements and the settings block held for the next write.
+    void measurementKeepsHeldSettings();
+
+private:
+    std::unique_ptr<Bench> m_bench;
+    Bench &bench() { return *m_bench; }
+};
+
+void TestService::init()
+{
+    m_bench = std::make_unique<Bench>();
+    QVERIFY(m_bench->start());
+}
+
+void TestService::cleanup()
+{
+    m_bench.reset();
+}
+
+void TestService::valuesShownAndCharted_data()
+{
+    QTest::addColumn<Six>("values");
+    QTest::newRow("POWER 0x012C") << Six{1, 2, 3, 4, 5, 300};
+    QTest::newRow("all 0xFFFF") << Six{65535, 65535, 65535, 65535, 65535, 65535};
+    QTest::newRow("high bit and byte edges") << Six{0x8000, 0x00FF, 0x0100, 0x7FFF, 4095, 0};
+    QTest::newRow("all zero") << Six{0, 0, 0, 0, 0, 0};
+    QTest::newRow("typical levels") << Six{2048, 1999, 1500, 123, 812, 2401};
+    // float(v) * 0.1f and float(v * 0.1) differ for these.
+    QTest::newRow("single-precision product") << Six{100, 200, 300, 400, 13, 9};
+}
+
+void TestService::valuesShownAndCharted()
+{
+    QFETCH(Six, values);
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    b.measure(values);
+
+    // "Раз": the boxes only.
+    b.sim.clearRecord();
+    form.Button7->click();
+    QCOMPARE(b.sim.sent(), bigEndian(values));
+    QCOMPARE(b.shown(), texts(values));
+    QCOMPARE(form.Series1->count(), 0);
+    QCOMPARE(form.trend().count(), 0);
+
+    // Tick with POWER selected, then with LIGHT.
+    b.measure({0, 0, 0, 0, 0, 0});
+    form.Button7->click();
+    b.measure(values);
+    QCOMPARE(form.ComboBox2->currentIndex(), PowerItem);
+    form.Timer1Timer();
+    QCOMPARE(b.shown(), texts(values));
+    VERIFY_POINTS(form.Series1, {0, pointY(values[5])});
+
+    form.ComboBox2->setCurrentIndex(LightItem);
+    form.Timer1Timer();
+    QCOMPARE(b.shown(), texts(values));
+    VERIFY_POINTS(form.Series1, {0, pointY(values[5])}, {1, pointY(values[4])});
+    QCOMPARE(form.trend().count(), 2);
+}
+
+void TestService::oneRequestByteOnTheWire()
+{
+    Bench &b = bench();
+    b.measure({1, 2, 3, 4, 5, 300});
+
+    b.sim.clearRecord();
+    b.form->Button7->click();
+    QCOMPARE(b.sim.received(), QByteArray(1, '\x10'));
+    QCOMPARE(b.sim.sent().size(), 12);
+
+    b.sim.clearRecord();
+    b.form->Timer1Timer();
+    QCOMPARE(b.sim.received(), QByteArray(1, '\x10'));
+    QCOMPARE(b.sim.sent().size(), 12);
+}
+
+void TestService::noSelectionShowsValuesButNoPoint()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    const Six values{10, 20, 30, 40, 50, 60};
+    b.measure(values);
+    form.ComboBox2->setCurrentIndex(-1);
+    QCOMPARE(form.ComboBox2->currentIndex(), -1);
+
+    b.ticks(3);
+    QCOMPARE(b.shown(), texts(values));
+    QCOMPARE(form.Series1->count(), 0);
+    QCOMPARE(form.trend().count(), 0);
+
+    // Choosing an item again charts from X 0.
+    form.ComboBox2->setCurrentIndex(PowerItem);
+    form.Timer1Timer();
+    VERIFY_POINTS(form.Series1, {0, pointY(60)});
+}
+
+void TestService::switchingValueContinuesSeries()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    b.measure({1, 2, 3, 4, 50, 300});
+    b.ticks(2);
+    form.ComboBox2->setCurrentIndex(LightItem);
+    b.ticks(2);
+    b.measure({1, 2, 3, 4, 70, 900});
+    form.ComboBox2->setCurrentIndex(PowerItem);
+    b.ticks(1);
+    form.ComboBox2->setCurrentIndex(LightItem);
+    b.ticks(1);
+
+    VERIFY_POINTS(form.Series1, {0, pointY(300)}, {1, pointY(300)}, {2, pointY(50)},
+                  {3, pointY(50)}, {4, pointY(900)}, {5, pointY(70)});
+    QCOMPARE(form.trend().count(), 6);
+    QCOMPARE(b.form->Edit19->text(), QStringLiteral("900"));
+}
+
+void TestService::pageFillsThenStays()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    TrendChart &trend = form.trend();
+    b.measure({1, 2, 3, 4, 5, 300});
+
+    // While the page is not full the range end is stretched as if it were.
+    const QList<int> checkpoints{2, 3, 7, 100, 250, 399, Page};
+    int n = 0;
+    for (int at : checkpoints) {
+        b.ticks(at - n);
+        n = at;
+        QCOMPARE(form.Series1->count(), n);
+        const double end = double(n - 1) * Page / n;
+        QCOMPARE(trend.xRange().x(), 0.0);
+        QVERIFY2(qFuzzyCompare(trend.xRange().y(), end),
+                 qPrintable(QStringLiteral("n=%1: range end %2, expected %3")
+                                .arg(n)
+                                .arg(trend.xRange().y())
+                                .arg(end)));
+    }
+    QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
+
+    // Later points lie outside the view; the left axis still takes them in.
+    b.measure({1, 2, 3, 4, 5, 1000});
+    b.ticks(1);
+    QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
+    QCOMPARE(trend.yRange(), QPointF(pointY(300), pointY(1000)));
+    b.measure({1, 2, 3, 4, 5, 10});
+    b.ticks(1);
+    QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
+    QCOMPARE(trend.yRange(), QPointF(pointY(10), pointY(1000)));
+
+    // A long run: the view and what is held stay put; the count goes on.
+    b.measure({1, 2, 3, 4, 5, 500});
+    b.ticks(1000 - Page - 2);
+    QCOMPARE(trend.count(), 1000);
+    QCOMPARE(form.Series1->count(), Page);
+    QVERIFY(form.Series1->at(0) == QPointF(0, pointY(300)));
+    QCOMPARE(form.Series1->at(Page - 1).x(), double(Page - 1));
+    QVERIFY(form.Series1->at(Page - 1).y() == pointY(300));
+    QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
+    QCOMPARE(trend.yRange(), QPointF(pointY(10), pointY(1000)));
+    QCOMPARE(b.form->Edit19->text(), QStringLiteral("500"));
+}
+
+void TestService::resetStartsAgainAtZero()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    TrendChart &trend = form.trend();
+    b.measure({1, 2, 3, 4, 5, 300});
+    b.ticks(5);
+
+    form.Button12->click();
+    QCOMPARE(form.Series1->count(), 0);
+    QCOMPARE(trend.count(), 0);
+    b.ticks(2);
+    VERIFY_POINTS(form.Series1, {0, pointY(300)}, {1, pointY(300)});
+    QCOMPARE(trend.xRange(), QPointF(0, Page / 2));
+
+    // Past a full page, with an unseen extreme, then "Сброс": nothing of before remains.
+    b.ticks(Page);
+    b.measure({1, 2, 3, 4, 5, 65535});
+    b.ticks(2);
+    QCOMPARE(trend.yRange().y(), pointY(65535));
+    form.Button12->click();
+    b.measure({1, 2, 3, 4, 5, 200});
+    b.ticks(1);
+    b.measure({1, 2, 3, 4, 5, 400});
+    b.ticks(1);
+    QCOMPARE(trend.count(), 2);
+    VERIFY_POINTS(form.Series1, {0, pointY(200)}, {1, pointY(400)});
+    QCOMPARE(trend.xRange(), QPointF(0, Page / 2));
+    QCOMPARE(trend.yRange(), QPointF(pointY(200), pointY(400)));
+}
+
+void TestService::traceDrawnInPointColour()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Button11->click();
+
+    for (int i = 0; i < 60; ++i) {
+        b.measure({1, 2, 3, 4, 5, i % 2 ? 600 : 300 + 5 * i});
+        form.Timer1Timer();
+    }
+    QCOMPARE(form.Series1->count(), 60);
+    QCOMPARE(form.Series1->color(), QColor(Qt::red));
+    for (int i = 0; i < form.Series1->count(); ++i)
+        QCOMPARE(form.Series1->pointConfiguration(i).value(QXYSeries::PointConfiguration::Color),
+                 QVariant(Green));
+
+    QCoreApplication::processEvents();
+    const QImage image = form.Chart1->grab().toImage();
+    int green = 0;
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            green += nearGreen(p);
+            red += pureRed(p);
+        }
+    }
+    QVERIFY2(green >= 100 && red == 0,
+             qPrintable(QStringLiteral("%1 green, %2 red pixels").arg(green).arg(red)));
+}
+
+void TestService::onceWhilePollingAddsNoPoint()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    b.measure({1, 2, 3, 4, 5, 300});
+    form.Button9->click();
+    QVERIFY(form.Timer1->isActive());
+    QTRY_VERIFY(form.trend().count() >= 2);
+
+    // No tick can come between the set-up and the click: the event loop does not run.
+    b.measure({7, 8, 9, 10, 11, 12});
+    const qint64 before = form.trend().count();
+    form.Button7->click();
+    QCOMPARE(b.shown(), texts({7, 8, 9, 10, 11, 12}));
+    QCOMPARE(form.trend().count(), before);
+    QCOMPARE(form.Series1->count(), int(before));
+    QVERIFY(form.Timer1->isActive());
+
+    QTRY_VERIFY(form.trend().count() >= before + 2);
+    form.Button9->click();
+    QVERIFY(!form.Timer1->isActive());
+    for (int i = 0; i < form.Series1->count(); ++i)
+        QCOMPARE(form.Series1->at(i).x(), double(i));
+    QVERIFY(form.Series1->points().last().y() == pointY(12));
+}
+
+void TestService::panelOpenCloseWhilePolling()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(!form.Panel7->isVisible());
+    QVERIFY(!form.Edit2->isVisible());
+    QVERIFY(!form.Label3->isVisible());
+
+    form.Button11->click();
+    QVERIFY(form.Panel7->isVisible());
+    QVERIFY(form.Edit2->isVisible());
+    QVERIFY(form.Label3->isVisible());
+    QCOMPARE(form.Panel7->pos(), QPoint(0, 0));
+
+    b.measure({1, 2, 3, 4, 5, 111});
+    form.Button9->click();
+    QVERIFY(form.Timer1->isActive());
+    QTRY_COMPARE(form.Edit19->text(), QStringLiteral("111"));
+    QTRY_VERIFY(form.trend().count() >= 2);
+
+    form.Button10->click();
+    QVERIFY(!form.Panel7->isVisible());
+    QCOMPARE(form.Panel7->pos(), QPoint(0, 0));
+    QVERIFY(form.Edit2->isVisible());
+    QVERIFY(form.Label3->isVisible());
+    QVERIFY(form.Timer1->isActive());
+
+    // Hidden, the panel keeps being fed.
+    b.sim.clearRecord();
+    b.measure({1, 2, 3, 4, 5, 222});
+    const qint64 hiddenFrom = form.trend().count();
+    QTRY_COMPARE(form.Edit19->text(), QStringLiteral("222"));
+    QTRY_VERIFY(form.trend().count() >= hiddenFrom + 3);
+    QTRY_VERIFY(b.sim.received().count('\x10') >= 3);
+    QVERIFY(form.Series1->points().last().y() == pointY(222));
+
+    form.Button9->click();
+    QVERIFY(!form.Timer1->isActive());
+    const qint64 stopped = form.trend().count();
+    const QString shown = form.Edit19->text();
+    b.measure({1, 2, 3, 4, 5, 333});
+    QTest::qWait(500);
+    QCOMPARE(form.trend().count(), stopped);
+    QCOMPARE(form.Edit19->text(), shown);
+
+    form.Button11->click();
+    QVERIFY(form.Panel7->isVisible());
+    QCOMPARE(form.Panel7->pos(), QPoint(0, 0));
+}
+
+void TestService::incompleteReplyChangesNothing_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("recovers");
+    QTest::newRow("silent") << QStringLiteral("fault silent") << true;
+    QTest::newRow("no bytes") << QStringLiteral("fault short 0") << true;
+    QTest::newRow("5 bytes") << QStringLiteral("fault short 5") << true;
+    QTest::newRow("11 bytes") << QStringLiteral("fault short 11") << true;
+    QTest::newRow("line gone") << QStringLiteral("hangup") << false;
+}
+
+void TestService::incompleteReplyChangesNothing()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, recovers);
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    const Six first{1, 2, 3, 4, 5, 300};
+    b.measure(first);
+    form.Timer1Timer();
+    QCOMPARE(b.shown(), texts(first));
+    QCOMPARE(form.trend().count(), 1);
+    const QByteArray held = b.heldBlockHead();
+
+    // What the unit would have said, had it answered in full.
+    const Six second{0x0707, 0x0808, 0x0909, 0x0A0A, 0x0B0B, 0x0C0C};
+    b.measure(second);
+    b.sim.clearRecord();
+    b.sim.ok(fault);
+    form.Button7->click();
+    form.Timer1Timer();
+    form.ComboBox2->setCurrentIndex(LightItem);
+    form.Timer1Timer();
+    QCOMPARE(b.shown(), texts(first));
+    QCOMPARE(form.trend().count(), 1);
+    QCOMPARE(form.Series1->count(), 1);
+    QCOMPARE(b.heldBlockHead(), held);
+    if (!recovers)
+        return;
+    QCOMPARE(b.sim.received(), QByteArray(3, '\x10'));
+
+    b.sim.ok(QStringLiteral("fault none"));
+    form.Timer1Timer();
+    QCOMPARE(b.shown(), texts(second));
+    VERIFY_POINTS(form.Series1, {0, pointY(300)}, {1, pointY(second[4])});
+}
+
+void TestService::noPortChangesNothing()
+{
+    // A window on a folder where COM5 leads nowhere: no port is open.
+    m_bench.reset();
+    ComFolder com;
+    TForm1 form(nullptr, 100);
+    QVERIFY(!form.channel().isOpen());
+    form.Button7->click();
+    form.Timer1Timer();
+    const QStringList zeros(6, QStringLiteral("0"));
+    QStringList shown;
+    for (QLineEdit *box :
+         {form.Edit14, form.Edit15, form.Edit16, form.Edit17, form.Edit18, form.Edit19})
+        shown << box->text();
+    QCOMPARE(shown, zeros);
+    QCOMPARE(form.trend().count(), 0);
+    QCOMPARE(form.Series1->count(), 0);
+}
+
+void TestService::measurementKeepsHeldSettings()
+{
+    Bench &b = bench();
+    TForm1 &form = *b.form;
+    const QByteArray original = b.sim.block();
+    QCOMPARE(original.size(), 512);
+    QVERIFY(quint8(original[6]) != 9);
+
+    // Every reply byte differs from what the block holds at offsets 0-11.
+    b.measure({0xA5A5, 0xA5A5, 0xA5A5, 0xA5A5, 0xA5A5, 0xA5A5});
+    QVERIFY(!original.left(12).contains('\xA5'));
+    form.Button7->click();
+    form.Timer1Timer();
+    QCOMPARE(form.Edit14->text(), QStringLiteral("42405"));
+    QCOMPARE(b.heldBlockHead(), original.left(12));
+
+    form.Edit5->setText(QStringLiteral("9"));
+    b.sim.clearRecord();
+    form.Button4->click();
+    QByteArray expected = original;
+    expected[6] = 9;
+    const QByteArray wire = b.sim.received();
+    QVERIFY(wire.size() >= 513);
+    QCOMPARE(wire.at(0), 'S');
+    QCOMPARE(wire.mid(1, 512), expected);
+    QCOMPARE(b.sim.block(), expected);
+    QCOMPARE(form.Edit5->text(), QStringLiteral("9"));
+}
+
+QTEST_MAIN(TestService)
+#include "tst_service.moc"
