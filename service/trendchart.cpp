@@ -33,7 +33,10 @@ TrendChart::TrendChart(QChartView *view)
     m_series->attachAxis(m_axisX);
     m_series->attachAxis(m_axisY);
 
+    // The view hands its own default chart back to us; it is no longer needed.
+    QChart *previous = m_view->chart();
     m_view->setChart(chart);
+    delete previous;
     m_view->setRenderHint(QPainter::Antialiasing, false);
     updateAxes();
 }

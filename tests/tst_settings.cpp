@@ -89,6 +89,8 @@ private slots:
     void readButton();
     void notConnected();
     void badTextSendsNothing();
+    void everyFieldRejectsBadText_data();
+    void everyFieldRejectsBadText();
     void shortReplyTakesNothing();
     void writeNotTakenByPort();
     void factoryResetIdentical();
@@ -444,6 +446,38 @@ void SettingsTest::badTextSendsNothing()
     QTRY_COMPARE(boxes.texts.size(), 2);
     QCOMPARE(boxes.texts.last(), QString("'0x' is not a valid integer value."));
     QCOMPARE(c.sim.received(), QByteArray());
+}
+
+void SettingsTest::everyFieldRejectsBadText_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    const char *fields[] = {"Edit1",  "Edit5",  "Edit6",  "Edit7",  "Edit8", "Edit9",
+                            "Edit10", "Edit11", "Edit12", "Edit13", "Edit20"};
+    const char *texts[] = {"", "   ", "abc", "2147483648", "$123456789", "0x", "12 "};
+    for (const char *field : fields) {
+        for (const char *text : texts)
+            QTest::addRow("%s '%s'", field, text) << QString(field) << QString(text);
+    }
+}
+
+void SettingsTest::everyFieldRejectsBadText()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    Connected c;
+    QVERIFY(c.start());
+    auto *edit = c.form->findChild<QLineEdit *>(field);
+    QVERIFY(edit);
+    const QString log = c.form->Memo1->toPlainText();
+    edit->setText(text);
+    ErrorBoxCatcher boxes;
+    c.form->Button4->click();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.texts.first(), "'" + text + "' is not a valid integer value.");
+    QCOMPARE(c.sim.received(), QByteArray());
+    QCOMPARE(c.form->Memo1->toPlainText(), log);
+    QCOMPARE(edit->text(), text);
 }
 
 void SettingsTest::shortReplyTakesNothing()
