@@ -40,7 +40,9 @@ void HandlerGuard::run(const std::function<void()> &handler)
 
 void HandlerGuard::pump()
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Outside a handler nothing would hold back a tick, so nothing is pumped there.
+    if (m_depth > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 bool HandlerGuard::eventFilter(QObject *watched, QEvent *event)

@@ -85,19 +85,21 @@ QByteArray SimProcess::readRecord(const char *name) const
     return f.readAll();
 }
 
-QByteArray SimProcess::received() const
+QByteArray SimProcess::received()
 {
+    settle();
     return readRecord("rx.bin");
 }
 
-QByteArray SimProcess::sent() const
+QByteArray SimProcess::sent()
 {
+    settle();
     return readRecord("tx.bin");
 }
 
-void SimProcess::clearRecord()
+void SimProcess::settle()
 {
-    // The control line and the pty are read separately: let the line settle first.
+    // The control line and the pty are read separately: wait until the counts stand still.
     QString before = ok(QStringLiteral("stats"));
     for (int i = 0; i < 50; ++i) {
         QTest::qWait(10);
@@ -106,6 +108,11 @@ void SimProcess::clearRecord()
             break;
         before = now;
     }
+}
+
+void SimProcess::clearRecord()
+{
+    settle();
     ok(QStringLiteral("clear record"));
 }
 

@@ -27,8 +27,9 @@ public:
 
     QString slavePath() const { return m_slave; }
     QString recordingsDir() const { return m_work.path() + QStringLiteral("/recordings"); }
-    QByteArray received() const; // every byte the unit received, in order
-    QByteArray sent() const;     // every byte the unit sent
+    // Every byte the unit received / sent, in order, once the line has settled.
+    QByteArray received();
+    QByteArray sent();
     // Forgets the record so far, once the bytes already on their way have come in.
     void clearRecord();
 
@@ -37,6 +38,7 @@ public:
 
 private:
     QByteArray readRecord(const char *name) const;
+    void settle(); // waits until bytes already on their way have come in
 
     QProcess m_process;
     QTemporaryDir m_work;
