@@ -78,10 +78,12 @@ void TForm1::Button3Click()
     }
     log(QStringLiteral("Запись..."));
     m_channel.sendByte(Command::ReadSettings);
-    m_channel.receiveBytes(m_channel.readBack(), SettingsBlock::Size);
+    const int got = m_channel.receiveBytes(m_channel.readBack(), SettingsBlock::Size);
     const std::uint8_t *readBack = m_channel.readBack();
-    int differences = 0;
-    for (int i = 0; i < SettingsBlock::Size; ++i)
+    // A byte that did not come back is a difference, whatever the area held before: a short
+    // read-back never passes for the factory values.
+    int differences = SettingsBlock::Size - got;
+    for (int i = 0; i < got; ++i)
         differences += block[i] != readBack[i];
     if (differences == 0) {
         log(QStringLiteral("Завдские настройки"));

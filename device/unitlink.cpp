@@ -6,8 +6,11 @@
 std::uint8_t UnitLink::handshake(bool *accepted)
 {
     m_channel.sendByte(Command::Handshake);
-    const std::uint8_t reply = m_channel.receiveByte();
-    *accepted = reply == Reply::Ready;
+    // Only a 'W' that came counts: a receive that timed out yields the transfer block's
+    // earlier first byte, which may well be a 'W' from before.
+    bool arrived = false;
+    const std::uint8_t reply = m_channel.receiveByte(&arrived);
+    *accepted = arrived && reply == Reply::Ready;
     return reply;
 }
 

@@ -35,6 +35,7 @@ private slots:
     void lateAnswerFailsAndWaitsForNextReceive();
     void connectTwice();
     void failedConnectAfterGoodOne();
+    void staleReadyByteIsNoAnswer();
     void typedPortName_data();
     void typedPortName();
     void unknownPortNameOpensNothing();
@@ -127,6 +128,24 @@ void ConnectionTest::failedConnectAfterGoodOne()
     QCOMPARE(logLines(form).mid(logLines(form).size() - 2),
              QStringList({"Ошибка подключения", "3"}));
     QVERIFY(form.Image1->isVisibleTo(&form));
+}
+
+void ConnectionTest::staleReadyByteIsNoAnswer()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    sim.ok("fault short 0"); // the block never comes: the handshake's 'W' stays in front
+    form.Button1->click();
+    QVERIFY(form.connected());
+    QCOMPARE(form.channel().transferBlock()[0], std::uint8_t('W'));
+    sim.ok("fault silent");
+    form.Button1->click();
+    // The 'W' a silent receive yields is an old one: no connection.
+    QVERIFY(!form.connected());
+    QCOMPARE(logLines(form).mid(logLines(form).size() - 2),
+             QStringList({"Ошибка подключения", "87"}));
 }
 
 void ConnectionTest::typedPortName_data()

@@ -96,6 +96,7 @@ private slots:
     void factoryResetIdentical();
     void factoryResetWithDifferences();
     void factoryResetSilentUnit();
+    void factoryResetShortAfterGoodOne();
 };
 
 void SettingsTest::integerConversion_data()
@@ -565,6 +566,20 @@ void SettingsTest::factoryResetSilentUnit()
     const QStringList lines = logLines(*c.form);
     QCOMPARE(lines.at(lines.size() - 3), QString("Ошибок:"));
     QVERIFY(lines.at(lines.size() - 2).toInt() >= 1);
+}
+
+void SettingsTest::factoryResetShortAfterGoodOne()
+{
+    Connected c;
+    QVERIFY(c.start(randomConsistentBlock(24)));
+    c.form->Button3->click();
+    QCOMPARE(logLines(*c.form).last(), QString("Завдские настройки"));
+    // The read-back area still holds the good answer; a short one must not pass for it.
+    c.sim.ok("fault short 300");
+    c.form->Button3->click();
+    const QStringList lines = logLines(*c.form);
+    QCOMPARE(lines.mid(lines.size() - 4),
+             QStringList({"!!!!!!!!!!!!!!!!", "Ошибок:", "212", "!!!!!!!!!!!!!!!!"}));
 }
 
 QTEST_MAIN(SettingsTest)
