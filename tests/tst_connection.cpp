@@ -3,6 +3,7 @@
 
 #include "app/tform1.h"
 #include "support/simprocess.h"
+#include "support/windowlog.h"
 
 #include <QApplication>
 #include <QTest>
@@ -12,11 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-QStringList logLines(const TForm1 &form)
-{
-    return form.Memo1->toPlainText().split(QLatin1Char('\n'));
-}
 
 // The lines logged after the first `skip` ones.
 QStringList linesAfter(const TForm1 &form, qsizetype skip)

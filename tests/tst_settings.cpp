@@ -8,17 +8,13 @@
 #include "device/settingsblock.h"
 #include "support/errorboxcatcher.h"
 #include "support/simprocess.h"
+#include "support/windowlog.h"
 
 #include <QRandomGenerator>
 #include <QTest>
 #include <optional>
 
 namespace {
-
-QStringList logLines(const TForm1 &form)
-{
-    return form.Memo1->toPlainText().split(QLatin1Char('\n'));
-}
 
 QByteArray transferBlock(TForm1 &form)
 {

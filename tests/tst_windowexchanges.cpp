@@ -3,6 +3,7 @@
 
 #include "app/tform1.h"
 #include "support/simprocess.h"
+#include "support/windowlog.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,11 +31,6 @@ void write(const QString &name, const QByteArray &bytes)
     QFile f(name);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
-}
-
-QStringList logLines(const TForm1 &form)
-{
-    return form.Memo1->toPlainText().split(QLatin1Char('\n'));
 }
 
 } // namespace
