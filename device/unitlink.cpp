@@ -17,7 +17,9 @@ std::uint8_t UnitLink::handshake(bool *accepted)
 bool UnitLink::disconnect()
 {
     m_channel.sendByte(Command::Disconnect);
-    return m_channel.receiveByte() == Reply::Bye;
+    bool arrived = false;
+    const std::uint8_t reply = m_channel.receiveByte(&arrived);
+    return arrived && reply == Reply::Bye;
 }
 
 void UnitLink::sendDisconnect()

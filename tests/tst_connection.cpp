@@ -38,6 +38,7 @@ private slots:
     void portThatCannotBeOpened();
     void exitConnected();
     void exitWithoutConnection();
+    void exitWithStaleByeByte();
     void closingEndsEventLoopWithZero();
     void scanListsExactlyFreePorts();
     void scanWhileConnected();
@@ -242,6 +243,26 @@ void ConnectionTest::exitWithoutConnection()
     form.Button2->click(); // the scan left the channel closed: 'Z' goes nowhere
     QCOMPARE(logLines(form).last(), QString("Ошибка"));
     QCOMPARE(sim.received(), QByteArray());
+    QVERIFY(!form.isVisible());
+}
+
+void ConnectionTest::exitWithStaleByeByte()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    sim.ok("fault late 40");
+    TForm1 form(nullptr, 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Button1->click(); // fails; the late 'W' and 'V' wait in the driver
+    QTest::qWait(150);
+    form.channel().receiveByte();
+    QCOMPARE(form.channel().receiveByte(), std::uint8_t('V'));
+    sim.ok("fault silent");
+    form.Button2->click();
+    // The 'V' a silent receive yields is an old one.
+    QCOMPARE(logLines(form).last(), QString("Ошибка"));
     QVERIFY(!form.isVisible());
 }
 
