@@ -10,6 +10,7 @@
 #include "service/trendchart.h"
 #include "support/errorboxcatcher.h"
 #include "support/simprocess.h"
+#include "support/wavfile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -312,27 +313,6 @@ bool isFailureLine(const QString &line)
 }
 
 // ---- Sound files.
-
-QByteArray wavHeader(quint32 dataLength)
-{
-    QByteArray h(HeaderSize, '\0');
-    auto put32 = [&h](int at, quint32 v) { qToLittleEndian<quint32>(v, h.data() + at); };
-    auto put16 = [&h](int at, quint16 v) { qToLittleEndian<quint16>(v, h.data() + at); };
-    h.replace(0, 4, "RIFF");
-    put32(4, 36 + dataLength);
-    h.replace(8, 4, "WAVE");
-    h.replace(12, 4, "fmt ");
-    put32(16, 16);
-    put16(20, 1);
-    put16(22, 1);
-    put32(24, 8000);
-    put32(28, 8000);
-    put16(32, 1);
-    put16(34, 8);
-    h.replace(36, 4, "data");
-    put32(40, dataLength);
-    return h;
-}
 
 struct Sound {
     bool usable = false;

@@ -3,6 +3,7 @@
 
 #include "app/tform1.h"
 #include "support/simprocess.h"
+#include "support/wavfile.h"
 #include "support/windowlog.h"
 
 #include <QDir>
@@ -16,11 +17,8 @@ namespace {
 
 QByteArray wav(int blocks, char fill)
 {
-    QByteArray b("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data",
-                 40);
     const quint32 length = quint32(blocks) * 512 + 100; // a remainder that is never sent
-    for (int i = 0; i < 4; ++i)
-        b.append(char(length >> (8 * i)));
+    QByteArray b = wavHeader(length);
     for (quint32 i = 0; i < length; ++i)
         b.append(char(fill + i % 251));
     return b;

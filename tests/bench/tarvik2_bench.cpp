@@ -5,6 +5,7 @@
 #include "device/commands.h"
 #include "service/trendchart.h"
 #include "support/simprocess.h"
+#include "support/wavfile.h"
 
 #include <QApplication>
 #include <QChartView>
@@ -99,12 +100,7 @@ bool sirenUpload(TForm1 &form, int blocks)
     QFile wav(dir.path() + QStringLiteral("/SIREN.wav"));
     if (!wav.open(QIODevice::WriteOnly))
         return false;
-    QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data",
-                      40);
-    const quint32 length = quint32(blocks) * 512;
-    for (int i = 0; i < 4; ++i)
-        header.append(char(length >> (8 * i)));
-    wav.write(header);
+    wav.write(wavHeader(quint32(blocks) * 512));
     QByteArray data(512, 0);
     for (int b = 0; b < blocks; ++b) {
         for (int i = 0; i < 512; ++i)
