@@ -5,7 +5,7 @@
 
 #include <QEvent>
 
-#define TARVIK2_DEFINE_HINT_HANDLER(control)                                                   \
+#define TARVIK2_DEFINE_HINT_HANDLER(control)                                                       \
     void TForm1::control##MouseMove() { Edit3->setText(Hints::text(#control)); }
 TARVIK2_HINTED_CONTROLS(TARVIK2_DEFINE_HINT_HANDLER)
 #undef TARVIK2_DEFINE_HINT_HANDLER

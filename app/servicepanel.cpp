@@ -21,10 +21,7 @@ void TForm1::Button11Click()
     Panel7->move(0, 0);
 }
 
-void TForm1::Button10Click()
-{
-    Panel7->setVisible(false);
-}
+void TForm1::Button10Click() { Panel7->setVisible(false); }
 
 void TForm1::Button9Click()
 {
@@ -34,10 +31,7 @@ void TForm1::Button9Click()
         Timer1->start();
 }
 
-void TForm1::Button12Click()
-{
-    m_trend->clear();
-}
+void TForm1::Button12Click() { m_trend->clear(); }
 
 void TForm1::Button7Click()
 {

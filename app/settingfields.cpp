@@ -10,8 +10,8 @@ const QString NoData = QStringLiteral("НЕТ ДАННЫХ");
 
 void TForm1::clearall()
 {
-    for (QLineEdit *edit : {Edit4, Edit5, Edit6, Edit7, Edit8, Edit9, Edit10, Edit11, Edit12,
-                            Edit13, Edit20})
+    for (QLineEdit *edit :
+         {Edit4, Edit5, Edit6, Edit7, Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit20})
         edit->setText(NoData);
     // A bar clamps to its range and reports only a real change.
     TrackBar1->setValue(1);
@@ -22,30 +22,15 @@ void TForm1::clearall()
         box->setChecked(false);
 }
 
-void TForm1::TrackBar1Change()
-{
-    Edit3->setText(Hints::blinkRate(TrackBar1->value()));
-}
+void TForm1::TrackBar1Change() { Edit3->setText(Hints::blinkRate(TrackBar1->value())); }
 
-void TForm1::TrackBar2Change()
-{
-    Edit21->setText(QString::number(TrackBar2->value()));
-}
+void TForm1::TrackBar2Change() { Edit21->setText(QString::number(TrackBar2->value())); }
 
-void TForm1::TrackBar3Change()
-{
-    Edit22->setText(QString::number(TrackBar3->value()));
-}
+void TForm1::TrackBar3Change() { Edit22->setText(QString::number(TrackBar3->value())); }
 
-void TForm1::Button13Click()
-{
-    TrackBar2->setValue(TrackBar2->value() + 1);
-}
+void TForm1::Button13Click() { TrackBar2->setValue(TrackBar2->value() + 1); }
 
-void TForm1::Button14Click()
-{
-    TrackBar2->setValue(TrackBar2->value() - 1);
-}
+void TForm1::Button14Click() { TrackBar2->setValue(TrackBar2->value() - 1); }
 
 void TForm1::showSettings(const SettingsBlock::Values &v)
 {

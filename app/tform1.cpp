@@ -12,10 +12,7 @@
 #include <QTimer>
 
 // The pictures live in the core library, which is linked statically.
-static void loadAssets()
-{
-    Q_INIT_RESOURCE(assets);
-}
+static void loadAssets() { Q_INIT_RESOURCE(assets); }
 
 namespace {
 constexpr int ClientWidth = 664;
@@ -61,10 +58,9 @@ TForm1::~TForm1() = default;
 void TForm1::wire()
 {
     auto click = [this](QAbstractButton *button, void (TForm1::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this,
-                [this, handler] {
-                    HandlerGuard::instance().run([this, handler] { (this->*handler)(); });
-                });
+        connect(button, &QAbstractButton::clicked, this, [this, handler] {
+            HandlerGuard::instance().run([this, handler] { (this->*handler)(); });
+        });
     };
     click(Button1, &TForm1::Button1Click);
     click(Button2, &TForm1::Button2Click);
@@ -110,10 +106,7 @@ int TForm1::selectedPort() const
     return ComboBox1->findText(ComboBox1->currentText().trimmed(), Qt::MatchFixedString);
 }
 
-void TForm1::ComboBox1Change()
-{
-    Button1->setEnabled(true);
-}
+void TForm1::ComboBox1Change() { Button1->setEnabled(true); }
 
 void TForm1::Button1Click()
 {
@@ -126,9 +119,9 @@ void TForm1::Button1Click()
         log(QStringLiteral("Соединение установлено"));
         readall();
         if (Image1->pixmap().isNull()) {
-            Image1->setPixmap(QPixmap(QStringLiteral(":/product.jpg"))
-                                  .scaled(Image1->size(), Qt::KeepAspectRatio,
-                                          Qt::SmoothTransformation));
+            Image1->setPixmap(
+                QPixmap(QStringLiteral(":/product.jpg"))
+                    .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         }
         Image1->setVisible(true);
         return;

@@ -39,10 +39,7 @@ int pixelSize(int points, bool bitmap)
 
 } // namespace
 
-const char *family()
-{
-    return loadBitmapFace() ? BitmapFace : Fallback;
-}
+const char *family() { return loadBitmapFace() ? BitmapFace : Fallback; }
 
 void apply(QWidget *root)
 {

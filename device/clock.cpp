@@ -3,15 +3,9 @@
 #include <QThread>
 #include <algorithm>
 
-Clock::Clock(int speedup) : m_speedup(std::max(1, speedup))
-{
-    m_timer.start();
-}
+Clock::Clock(int speedup) : m_speedup(std::max(1, speedup)) { m_timer.start(); }
 
-qint64 Clock::now() const
-{
-    return m_timer.elapsed() * m_speedup;
-}
+qint64 Clock::now() const { return m_timer.elapsed() * m_speedup; }
 
 void Clock::sleep(int ms) const
 {

@@ -17,15 +17,15 @@ using Block = std::array<std::uint8_t, Size>;
 // The values the window shows and writes. Numbers coming from the window may lie outside
 // their field's width; encode() keeps the low bits, as the unit has always been sent them.
 struct Values {
-    std::int32_t version = 0;      // 0
-    std::uint8_t deviceType = 0;   // 1, shown only
-    std::uint16_t launchCount = 0; // 4-5, shown only
-    std::int32_t address = 0;      // 6
-    std::int32_t zone = 0;         // 7
-    bool litOnDuty = false;        // 8
-    bool blinkOnFire = false;      // 9
-    std::int32_t boardDrift = 0;   // 10-11
-    std::int32_t lineDrift = 0;    // 12-13
+    std::int32_t version = 0;         // 0
+    std::uint8_t deviceType = 0;      // 1, shown only
+    std::uint16_t launchCount = 0;    // 4-5, shown only
+    std::int32_t address = 0;         // 6
+    std::int32_t zone = 0;            // 7
+    bool litOnDuty = false;           // 8
+    bool blinkOnFire = false;         // 9
+    std::int32_t boardDrift = 0;      // 10-11
+    std::int32_t lineDrift = 0;       // 12-13
     std::int32_t signalDeparture = 0; // 14-15
     std::int32_t openLevel = 0;       // 16-17
     std::int32_t inputShortLevel = 0; // 18-19

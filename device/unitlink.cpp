@@ -22,10 +22,7 @@ bool UnitLink::disconnect()
     return arrived && reply == Reply::Bye;
 }
 
-void UnitLink::sendDisconnect()
-{
-    m_channel.sendByte(Command::Disconnect);
-}
+void UnitLink::sendDisconnect() { m_channel.sendByte(Command::Disconnect); }
 
 int UnitLink::readSettings(std::uint8_t *into)
 {

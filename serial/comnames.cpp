@@ -5,10 +5,7 @@
 
 namespace ComNames {
 
-QString name(int index)
-{
-    return QStringLiteral("COM%1").arg(index + 1);
-}
+QString name(int index) { return QStringLiteral("COM%1").arg(index + 1); }
 
 QString linkFolder()
 {

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 namespace {
-constexpr int IdleSliceMs = 25;     // how often a waiting receive lets the window paint
+constexpr int IdleSliceMs = 25;      // how often a waiting receive lets the window paint
 constexpr int WriteTimeoutMs = 5000; // a driver that takes no bytes for this long has failed
 } // namespace
 
@@ -68,15 +68,9 @@ void SerialChannel::close()
     }
 }
 
-bool SerialChannel::isOpen() const
-{
-    return m_port && m_port->isOpen();
-}
+bool SerialChannel::isOpen() const { return m_port && m_port->isOpen(); }
 
-void SerialChannel::noteFault()
-{
-    m_failed = true;
-}
+void SerialChannel::noteFault() { m_failed = true; }
 
 bool SerialChannel::sendByte(std::uint8_t byte)
 {
@@ -84,10 +78,7 @@ bool SerialChannel::sendByte(std::uint8_t byte)
     return sendBytes(readBack(), 1);
 }
 
-bool SerialChannel::sendBlock(const std::uint8_t *source)
-{
-    return sendBytes(source, BlockSize);
-}
+bool SerialChannel::sendBlock(const std::uint8_t *source) { return sendBytes(source, BlockSize); }
 
 bool SerialChannel::sendBytes(const std::uint8_t *source, int count)
 {

@@ -24,11 +24,11 @@ public:
 
     enum class OpenFailure {
         None,
-        NoIndex,        // list index outside 0..39: nothing is opened
-        NoDevice,       // the device (or the link's target) does not exist
-        Permission,     // the system refused access
-        Busy,           // another program holds the port
-        NotSerial,      // opened, but it is no serial port (no line settings)
+        NoIndex,    // list index outside 0..39: nothing is opened
+        NoDevice,   // the device (or the link's target) does not exist
+        Permission, // the system refused access
+        Busy,       // another program holds the port
+        NotSerial,  // opened, but it is no serial port (no line settings)
         Other,
     };
 

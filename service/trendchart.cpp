@@ -7,8 +7,7 @@
 #include <algorithm>
 
 TrendChart::TrendChart(QChartView *view)
-    : m_view(view), m_series(new QLineSeries), m_axisX(new QValueAxis),
-      m_axisY(new QValueAxis)
+    : m_view(view), m_series(new QLineSeries), m_axisX(new QValueAxis), m_axisY(new QValueAxis)
 {
     auto *chart = new QChart;
     chart->setTitle(QStringLiteral("TChart"));
@@ -108,12 +107,6 @@ void TrendChart::updateAxes()
     m_axisY->setRange(y0, y1);
 }
 
-QPointF TrendChart::xRange() const
-{
-    return {m_axisX->min(), m_axisX->max()};
-}
+QPointF TrendChart::xRange() const { return {m_axisX->min(), m_axisX->max()}; }
 
-QPointF TrendChart::yRange() const
-{
-    return {m_axisY->min(), m_axisY->max()};
-}
+QPointF TrendChart::yRange() const { return {m_axisY->min(), m_axisY->max()}; }

@@ -10,10 +10,7 @@
 
 namespace sim {
 
-SerialLine::~SerialLine()
-{
-    closeAll();
-}
+SerialLine::~SerialLine() { closeAll(); }
 
 std::string SerialLine::open()
 {
@@ -49,10 +46,7 @@ std::string SerialLine::open()
     return {};
 }
 
-void SerialLine::hangUp()
-{
-    closeAll();
-}
+void SerialLine::hangUp() { closeAll(); }
 
 void SerialLine::closeAll()
 {

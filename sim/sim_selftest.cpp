@@ -73,10 +73,7 @@ long msSince(Clock::time_point start)
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-void sleepMs(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Polls `ready` until it holds or ms have passed.
 bool waitFor(const std::function<bool()> &ready, int ms = 2000)
@@ -147,10 +144,7 @@ std::uint32_t le32(const Bytes &b, std::size_t at)
            std::uint32_t(b[at + 3]) << 24;
 }
 
-std::uint16_t le16(const Bytes &b, std::size_t at)
-{
-    return std::uint16_t(b[at] | b[at + 1] << 8);
-}
+std::uint16_t le16(const Bytes &b, std::size_t at) { return std::uint16_t(b[at] | b[at + 1] << 8); }
 
 // A saved recording: a canonical 44-byte header, then exactly `data`.
 void checkWav(const fs::path &path, const Bytes &data)

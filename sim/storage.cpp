@@ -49,10 +49,7 @@ Block factoryBlock()
     return block;
 }
 
-unsigned launchCount(const Block &block)
-{
-    return unsigned(block[4]) << 8 | block[5];
-}
+unsigned launchCount(const Block &block) { return unsigned(block[4]) << 8 | block[5]; }
 
 void setLaunchCount(Block &block, unsigned count)
 {
@@ -100,10 +97,7 @@ std::string saveFile(const std::string &path, std::span<const std::uint8_t> byte
     return {};
 }
 
-std::string saveBlock(const std::string &path, const Block &block)
-{
-    return saveFile(path, block);
-}
+std::string saveBlock(const std::string &path, const Block &block) { return saveFile(path, block); }
 
 std::string saveWav(const std::string &path, std::span<const std::uint8_t> data)
 {

@@ -15,10 +15,7 @@
 namespace {
 
 // The lines logged after the first `skip` ones.
-QStringList linesAfter(const TForm1 &form, qsizetype skip)
-{
-    return logLines(form).mid(skip);
-}
+QStringList linesAfter(const TForm1 &form, qsizetype skip) { return logLines(form).mid(skip); }
 
 } // namespace
 
@@ -55,8 +52,7 @@ void ConnectionTest::connectReadsSettingsAndShowsPicture()
 
     form.Button1->click();
     QVERIFY(form.connected());
-    QCOMPARE(linesAfter(form, 3),
-             QStringList({"Соединение установлено", "ЖДИТЕ...", "Прочитано"}));
+    QCOMPARE(linesAfter(form, 3), QStringList({"Соединение установлено", "ЖДИТЕ...", "Прочитано"}));
     QCOMPARE(sim.received(), QByteArray("UR"));
     QVERIFY(form.Image1->isVisibleTo(&form));
     QCOMPARE(form.Image1->pixmap().size(), QSize(121, 87));

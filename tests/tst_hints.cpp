@@ -39,10 +39,7 @@ QPoint centreOf(const TForm1 &form, const QWidget *control)
     return control->mapTo(&form, control->rect().center());
 }
 
-void moveTo(TForm1 &form, QPoint spot)
-{
-    QTest::mouseMove(form.windowHandle(), spot);
-}
+void moveTo(TForm1 &form, QPoint spot) { QTest::mouseMove(form.windowHandle(), spot); }
 
 // The named control the toolkit finds at a spot of the window (not the parts it is built of).
 QWidget *controlAt(TForm1 &form, QPoint spot)

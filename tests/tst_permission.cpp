@@ -70,8 +70,8 @@ void PermissionTest::deniedDeviceAsUnprivilegedUser()
     env.insert("HOME", dir.path());
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                            self, "deniedDevice"});
+    child.start("setpriv",
+                {"--reuid=65534", "--regid=65534", "--clear-groups", self, "deniedDevice"});
     QVERIFY(child.waitForFinished(60000));
     const QString output = QString::fromUtf8(child.readAll());
     QVERIFY2(child.exitCode() == 0 && output.contains("PASS   : PermissionTest::deniedDevice()"),

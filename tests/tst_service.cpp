@@ -23,10 +23,7 @@ constexpr int Page = 400;
 const QColor Green(0, 128, 0);
 
 // The chart point a measurement value becomes: value x 0.1 in single precision.
-double pointY(int value)
-{
-    return double(float(value) * 0.1f);
-}
+double pointY(int value) { return double(float(value) * 0.1f); }
 
 QByteArray bigEndian(const Six &values)
 {
@@ -98,10 +95,7 @@ bool nearGreen(QRgb p)
     return qRed(p) <= 60 && qGreen(p) >= 90 && qGreen(p) <= 170 && qBlue(p) <= 60;
 }
 
-bool pureRed(QRgb p)
-{
-    return qRed(p) >= 230 && qGreen(p) <= 30 && qBlue(p) <= 30;
-}
+bool pureRed(QRgb p) { return qRed(p) >= 230 && qGreen(p) <= 30 && qBlue(p) <= 30; }
 
 // Empty when the points are exactly those expected (no fuzz: Y must be the single-precision
 // product), otherwise what differs.
@@ -171,10 +165,7 @@ void TestService::init()
     QVERIFY(m_bench->start());
 }
 
-void TestService::cleanup()
-{
-    m_bench.reset();
-}
+void TestService::cleanup() { m_bench.reset(); }
 
 void TestService::valuesShownAndCharted_data()
 {

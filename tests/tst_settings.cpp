@@ -282,17 +282,24 @@ void SettingsTest::encodingEdges_data()
     QTest::addColumn<int>("offset");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("shownAfter");
-    QTest::newRow("300 in a byte") << "Edit5" << "300" << 6 << QByteArray("\x2C") << "44";
-    QTest::newRow("256 in a byte") << "Edit5" << "256" << 6 << QByteArray(1, '\0') << "0";
-    QTest::newRow("-1 in a byte") << "Edit6" << "-1" << 7 << QByteArray("\xFF") << "255";
-    QTest::newRow("-1 in a word") << "Edit7" << "-1" << 10 << QByteArray("\xFF\xFF") << "65535";
-    QTest::newRow("65536 in a word") << "Edit8" << "65536" << 12 << QByteArray(2, '\0') << "0";
-    QTest::newRow("70000 in a word") << "Edit9" << "70000" << 14 << QByteArray("\x11\x70")
-                                     << "4464";
-    QTest::newRow("hex in a word") << "Edit20" << "$0C1D" << 40 << QByteArray("\x0C\x1D")
-                                   << "3101";
-    QTest::newRow("version") << "Edit1" << " +4" << 0 << QByteArray("\x04") << "4";
-    QTest::newRow("last field") << "Edit13" << "0x33" << 39 << QByteArray("\x33") << "51";
+    QTest::newRow("300 in a byte") << "Edit5"
+                                   << "300" << 6 << QByteArray("\x2C") << "44";
+    QTest::newRow("256 in a byte") << "Edit5"
+                                   << "256" << 6 << QByteArray(1, '\0') << "0";
+    QTest::newRow("-1 in a byte") << "Edit6"
+                                  << "-1" << 7 << QByteArray("\xFF") << "255";
+    QTest::newRow("-1 in a word") << "Edit7"
+                                  << "-1" << 10 << QByteArray("\xFF\xFF") << "65535";
+    QTest::newRow("65536 in a word") << "Edit8"
+                                     << "65536" << 12 << QByteArray(2, '\0') << "0";
+    QTest::newRow("70000 in a word") << "Edit9"
+                                     << "70000" << 14 << QByteArray("\x11\x70") << "4464";
+    QTest::newRow("hex in a word") << "Edit20"
+                                   << "$0C1D" << 40 << QByteArray("\x0C\x1D") << "3101";
+    QTest::newRow("version") << "Edit1"
+                             << " +4" << 0 << QByteArray("\x04") << "4";
+    QTest::newRow("last field") << "Edit13"
+                                << "0x33" << 39 << QByteArray("\x33") << "51";
 }
 
 void SettingsTest::encodingEdges()
@@ -318,10 +325,10 @@ void SettingsTest::encodingEdges()
 void SettingsTest::flagAndTrackBarOutOfRange()
 {
     QByteArray b = randomConsistentBlock(5);
-    b[23] = 2;          // a flag of 2 counts as not set
-    b[42] = char(200);  // beyond the supervision frequency bar
-    b[43] = 0;          // below the volume bar
-    b[38] = 25;         // beyond the hidden blink-rate bar
+    b[23] = 2;         // a flag of 2 counts as not set
+    b[42] = char(200); // beyond the supervision frequency bar
+    b[43] = 0;         // below the volume bar
+    b[38] = 25;        // beyond the hidden blink-rate bar
     Connected c;
     QVERIFY(c.start(b));
     QVERIFY(!c.form->CheckBox6->isChecked());

@@ -169,10 +169,7 @@ QString shownText(QWidget *w)
     return {};
 }
 
-QStringList lines(const QPlainTextEdit *box)
-{
-    return box->toPlainText().split(QLatin1Char('\n'));
-}
+QStringList lines(const QPlainTextEdit *box) { return box->toPlainText().split(QLatin1Char('\n')); }
 
 // Shows the window and waits until it can be painted and clicked.
 bool showWindow(TForm1 &form)
@@ -217,10 +214,7 @@ ErrorBox runAnsweringBox(const std::function<void()> &handler)
     return seen;
 }
 
-void raiseConversionError(const QString &text)
-{
-    throw ConversionError(text);
-}
+void raiseConversionError(const QString &text) { throw ConversionError(text); }
 
 } // namespace
 

@@ -39,7 +39,4 @@ std::span<const std::uint8_t> SoundFile::header() const
     return {m_area.data(), std::size_t(m_headerBytes)};
 }
 
-void SoundFile::readBlock()
-{
-    m_file.read(reinterpret_cast<char *>(m_area.data()), AreaSize);
-}
+void SoundFile::readBlock() { m_file.read(reinterpret_cast<char *>(m_area.data()), AreaSize); }

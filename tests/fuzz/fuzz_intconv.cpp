@@ -18,10 +18,7 @@
 
 namespace {
 
-bool isDecimalDigit(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDecimalDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 int hexValue(char16_t c)
 {
@@ -46,8 +43,8 @@ std::optional<std::int32_t> referenceHex(QStringView digits)
         value = value * 16 + std::uint64_t(d);
     }
     // Two's complement: "$FFFFFFFF" is -1, "$80000000" the smallest value.
-    const std::int64_t signedValue = value >= 0x80000000u ? std::int64_t(value) - 0x100000000LL
-                                                          : std::int64_t(value);
+    const std::int64_t signedValue =
+        value >= 0x80000000u ? std::int64_t(value) - 0x100000000LL : std::int64_t(value);
     return std::int32_t(signedValue);
 }
 
@@ -94,9 +91,9 @@ void checkText(const QString &text)
 {
     const std::optional<std::int32_t> expected = referenceParse(text);
     const std::optional<std::int32_t> got = parseInteger(text);
-    FUZZ_CHECK(got.has_value() == expected.has_value(),
-               "parseInteger(\"%s\") %s, expected %s", fuzzShow(text).constData(),
-               got ? "succeeded" : "failed", expected ? "success" : "failure");
+    FUZZ_CHECK(got.has_value() == expected.has_value(), "parseInteger(\"%s\") %s, expected %s",
+               fuzzShow(text).constData(), got ? "succeeded" : "failed",
+               expected ? "success" : "failure");
     if (expected)
         FUZZ_CHECK(*got == *expected, "parseInteger(\"%s\") gave %d, expected %d",
                    fuzzShow(text).constData(), int(*got), int(*expected));
@@ -110,7 +107,8 @@ void checkText(const QString &text)
     } catch (const ConversionError &error) {
         FUZZ_CHECK(!expected.has_value(), "toInteger(\"%s\") threw for a valid integer",
                    fuzzShow(text).constData());
-        const QString message = QLatin1Char('\'') + text + QLatin1String("' is not a valid integer value");
+        const QString message =
+            QLatin1Char('\'') + text + QLatin1String("' is not a valid integer value");
         FUZZ_CHECK(error.message() == message, "toInteger(\"%s\") threw with \"%s\"",
                    fuzzShow(text).constData(), fuzzShow(error.message()).constData());
     } catch (...) {

@@ -36,7 +36,8 @@ constexpr TrackBar TrackBars[] = {{38, 2, 20}, {42, 0, 100}, {43, 2, 16}};
 
 bool isFlag(int offset)
 {
-    return std::find(std::begin(FlagOffsets), std::end(FlagOffsets), offset) != std::end(FlagOffsets);
+    return std::find(std::begin(FlagOffsets), std::end(FlagOffsets), offset) !=
+           std::end(FlagOffsets);
 }
 
 const TrackBar *trackBarAt(int offset)
@@ -52,10 +53,7 @@ bool neverWritten(int offset)
     return (offset >= 1 && offset <= 5) || (offset >= 28 && offset <= 33) || offset >= 44;
 }
 
-int big16(const Block &b, int offset)
-{
-    return b[offset] * 256 + b[offset + 1];
-}
+int big16(const Block &b, int offset) { return b[offset] * 256 + b[offset + 1]; }
 
 void checkDecode(const Block &block, const Values &v)
 {
@@ -119,8 +117,8 @@ void checkRoundTrip(const Block &original, bool isNormalised)
         const int was = original[offset];
         const int now = copy[offset];
         if (isFlag(offset)) {
-            FUZZ_CHECK(now == (was == 1 ? 1 : 0), "round trip: flag byte %d went %d -> %d",
-                       offset, was, now);
+            FUZZ_CHECK(now == (was == 1 ? 1 : 0), "round trip: flag byte %d went %d -> %d", offset,
+                       was, now);
         } else if (const TrackBar *bar = trackBarAt(offset); bar && !isNormalised) {
             FUZZ_CHECK(now == was || (now >= bar->low && now <= bar->high),
                        "round trip: track-bar byte %d went %d -> %d", offset, was, now);
@@ -213,8 +211,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkRoundTrip(block, false);
     checkRoundTrip(normalised(block), true);
 
-    FuzzedDataProvider rest(size > std::size_t(SettingsBlock::Size) ? data + SettingsBlock::Size : data,
-                            size > std::size_t(SettingsBlock::Size) ? size - SettingsBlock::Size : size);
+    FuzzedDataProvider rest(
+        size > std::size_t(SettingsBlock::Size) ? data + SettingsBlock::Size : data,
+        size > std::size_t(SettingsBlock::Size) ? size - SettingsBlock::Size : size);
     checkEncode(block, valuesFrom(rest));
     return 0;
 }

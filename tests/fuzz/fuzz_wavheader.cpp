@@ -70,17 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(std::int64_t(result.dataLength) <= fileSize - 44,
                    "data length %u does not fit a file of %lld bytes", result.dataLength,
                    (long long)fileSize);
-        FUZZ_CHECK(result.blocks == result.dataLength / 512,
-                   "%u blocks for %u data bytes", result.blocks, result.dataLength);
+        FUZZ_CHECK(result.blocks == result.dataLength / 512, "%u blocks for %u data bytes",
+                   result.blocks, result.dataLength);
         FUZZ_CHECK(result.blocks <= 65535, "%u blocks accepted", result.blocks);
         FUZZ_CHECK(expected.ok, "accepted a header the rules refuse");
-        FUZZ_CHECK(result.dataLength == expected.dataLength,
-                   "data length %u, the header says %u", result.dataLength, expected.dataLength);
+        FUZZ_CHECK(result.dataLength == expected.dataLength, "data length %u, the header says %u",
+                   result.dataLength, expected.dataLength);
     } else {
         FUZZ_CHECK(!result.reason.isEmpty(), "refused without a reason");
         FUZZ_CHECK(!expected.ok, "refused a good header (file of %lld bytes, %u data bytes): %s",
-                   (long long)fileSize, expected.dataLength,
-                   result.reason.toUtf8().constData());
+                   (long long)fileSize, expected.dataLength, result.reason.toUtf8().constData());
     }
     return 0;
 }

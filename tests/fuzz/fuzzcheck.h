@@ -6,15 +6,15 @@
 
 // A property of the code under test that does not hold: say which and where, then abort so
 // libFuzzer keeps the input as a crash.
-#define FUZZ_CHECK(condition, ...)                                                           \
-    do {                                                                                     \
-        if (!(condition)) {                                                                  \
-            std::fprintf(stderr, "\n*** property failed at %s:%d: %s\n*** ", __FILE__,       \
-                         __LINE__, #condition);                                              \
-            std::fprintf(stderr, __VA_ARGS__);                                               \
-            std::fputc('\n', stderr);                                                        \
-            std::abort();                                                                    \
-        }                                                                                    \
+#define FUZZ_CHECK(condition, ...)                                                                 \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "\n*** property failed at %s:%d: %s\n*** ", __FILE__, __LINE__,   \
+                         #condition);                                                              \
+            std::fprintf(stderr, __VA_ARGS__);                                                     \
+            std::fputc('\n', stderr);                                                              \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)
 
 // For messages: the text as UTF-8 with the non-printable characters escaped.

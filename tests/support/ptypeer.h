@@ -12,7 +12,7 @@ public:
     QString slavePath() const { return m_slave; }
     void write(const QByteArray &bytes);
     QByteArray readAvailable(int waitMs = 50); // what the port sent
-    void hangUp();                              // closes the master end
+    void hangUp();                             // closes the master end
 
 private:
     int m_master = -1;

@@ -17,18 +17,16 @@ SimProcess::SimProcess(const QString &comDir, const QString &comName, const QStr
 {
 }
 
-SimProcess::~SimProcess()
-{
-    stop();
-}
+SimProcess::~SimProcess() { stop(); }
 
 bool SimProcess::start()
 {
     QDir(m_work.path()).mkpath(QStringLiteral("recordings"));
     QDir(m_work.path()).mkpath(QStringLiteral("record"));
-    QStringList args{QStringLiteral("--com-dir"), m_comDir, QStringLiteral("--com-name"),
-                     m_comName, QStringLiteral("--recordings"), recordingsDir(),
-                     QStringLiteral("--record"), m_work.path() + QStringLiteral("/record")};
+    QStringList args{QStringLiteral("--com-dir"),    m_comDir,
+                     QStringLiteral("--com-name"),   m_comName,
+                     QStringLiteral("--recordings"), recordingsDir(),
+                     QStringLiteral("--record"),     m_work.path() + QStringLiteral("/record")};
     args += m_extra;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(TARVIK2_SIM_PATH), args);
