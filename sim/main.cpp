@@ -33,6 +33,7 @@ Control commands:
   fault short N       settings block and measurement replies send only their first N bytes
   fault garbage N     N junk bytes (never 55 54 57 56 FF) ahead of every reply
   fault ffonly        acknowledge upload blocks with FF alone
+  fault uonly         acknowledge upload blocks with 55 alone
   fault stop-after K  acknowledge upload blocks 1..K, then nothing for the rest of the upload
   fault corrupt K     the first read after each write has K bytes from offset 100 changed
   fault hangup-after K  hang up on receiving upload block K

@@ -825,6 +825,7 @@ void testLink()
                              "fault short",
                              "fault garbage",
                              "fault ffonly",
+                             "fault uonly",
                              "fault stop-after",
                              "fault corrupt",
                              "fault hangup-after",
@@ -906,6 +907,15 @@ void testFaults()
     CHECK(ack == Bytes{0xFF}, "ffonly: block acknowledged with ", hex(ack));
     sim.waitStat("uploads", 1);
     checkWav(recordings.path() / "SIREN.wav", pattern(7));
+    sim.ok("fault none");
+
+    // uonly: blocks are acknowledged with 'U' alone.
+    sim.ok("fault uonly");
+    openUpload(port, 0x70, {1});
+    port.send(pattern(8));
+    ack = port.receive(2, 500);
+    CHECK(ack == Bytes{0x55}, "uonly: block acknowledged with ", hex(ack));
+    sim.waitStat("uploads", 2);
     sim.ok("fault none");
 
     // corrupt: only the first read after a write is spoiled; the stored block is intact.

@@ -296,6 +296,10 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             faults.ffOnly = true;
             return "ok";
         }
+        if (kind == "uonly") {
+            faults.uOnly = true;
+            return "ok";
+        }
     }
     struct Limit {
         const char *name;
@@ -328,7 +332,7 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             faults.hangupAfter = int(*value);
         return "ok";
     }
-    return "error usage: fault none | silent | late MS | short N | garbage N | ffonly | "
+    return "error usage: fault none | silent | late MS | short N | garbage N | ffonly | uonly | "
            "stop-after K | corrupt K | hangup-after K";
 }
 

@@ -209,6 +209,8 @@ void Unit::blockReceived(Nanos at)
     }
     if (m_faults.ffOnly)
         reply(std::array{kBlockDone}, at);
+    else if (m_faults.uOnly)
+        reply(std::array{kGoOn}, at);
     else
         reply(std::array{kGoOn, kBlockDone}, at);
     if (number == std::accumulate(m_counts.begin(), m_counts.end(), 0))

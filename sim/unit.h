@@ -29,6 +29,7 @@ struct Faults {
     std::optional<std::size_t> shortTo; // block and measurement replies cut to this many bytes
     std::size_t garbage = 0;            // junk bytes sent ahead of every reply
     bool ffOnly = false;                // upload blocks acknowledged with 0xFF alone
+    bool uOnly = false;                 // upload blocks acknowledged with 'U' alone
     std::optional<int> stopAfter;       // acknowledge this many upload blocks, then nothing
     std::size_t corrupt = 0;            // bytes changed in the first read-back after a write
     std::optional<int> hangupAfter;     // hang up on receiving this upload block

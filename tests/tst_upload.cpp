@@ -570,6 +570,8 @@ void TestUpload::lostUnit_data()
                                          << head + data.left(3 * Block) << true << noAnswer << true;
     QTest::newRow("0xFF without 'U'")
         << QStringLiteral("fault ffonly") << head + data.left(Block) << true << noAnswer << true;
+    QTest::newRow("'U' without 0xFF")
+        << QStringLiteral("fault uonly") << head + data.left(Block) << true << noAnswer << true;
     QTest::newRow("hangs up on block 3") << QStringLiteral("fault hangup-after 3")
                                          << head + data.left(3 * Block) << true << lost << false;
     QTest::newRow("line down before the command")
