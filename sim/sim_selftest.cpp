@@ -813,30 +813,13 @@ void testLink()
 
     auto [status, text] = runToEnd({"--help"});
     CHECK(status == 0, "--help exit status ", status);
-    for (const char *word : {"--com-dir",
-                             "--com-name",
-                             "--state-dir",
-                             "--recordings",
-                             "--record",
-                             "--fast",
-                             "fault none",
-                             "fault silent",
-                             "fault late",
-                             "fault short",
-                             "fault garbage",
-                             "fault ffonly",
-                             "fault uonly",
-                             "fault stop-after",
-                             "fault corrupt",
-                             "fault hangup-after",
-                             "hangup",
-                             "reopen",
-                             "measure auto",
-                             "get block",
-                             "set block",
-                             "clear record",
-                             "stats",
-                             "quit"})
+    for (const char *word :
+         {"--com-dir",   "--com-name",       "--state-dir",   "--recordings",
+          "--record",    "--fast",           "fault none",    "fault silent",
+          "fault late",  "fault short",      "fault garbage", "fault ffonly",
+          "fault uonly", "fault stop-after", "fault corrupt", "fault hangup-after",
+          "hangup",      "reopen",           "measure auto",  "get block",
+          "set block",   "clear record",     "stats",         "quit"})
         CHECK(text.find(word) != std::string::npos, "--help does not mention ", word);
     CHECK(runToEnd({"--no-such-option"}).first == 2, "an unknown option is not refused");
 }
