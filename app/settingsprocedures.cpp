@@ -1,7 +1,6 @@
 // Reading, writing and factory-resetting the unit's settings block.
 
 #include "app/tform1.h"
-#include "device/commands.h"
 #include "device/unitlink.h"
 
 #include <algorithm>
@@ -77,8 +76,7 @@ void TForm1::Button3Click()
         return;
     }
     log(QStringLiteral("Запись..."));
-    m_channel.sendByte(Command::ReadSettings);
-    const int got = m_channel.receiveBytes(m_channel.readBack(), SettingsBlock::Size);
+    const int got = UnitLink(m_channel).readSettings(m_channel.readBack());
     const std::uint8_t *readBack = m_channel.readBack();
     // A byte that did not come back is a difference, whatever the area held before: a short
     // read-back never passes for the factory values.

@@ -3,23 +3,27 @@
 #include "device/commands.h"
 #include "serial/serialchannel.h"
 
-std::uint8_t UnitLink::handshake(bool *accepted)
+std::uint8_t UnitLink::ask(std::uint8_t command, std::uint8_t expected, bool *answered)
 {
-    m_channel.sendByte(Command::Handshake);
-    // Only a 'W' that came counts: a receive that timed out yields the transfer block's
-    // earlier first byte, which may well be a 'W' from before.
+    m_channel.sendByte(command);
+    // Only a byte that came counts: a receive that timed out yields the transfer block's
+    // earlier first byte, which may well be the expected one from before.
     bool arrived = false;
     const std::uint8_t reply = m_channel.receiveByte(&arrived);
-    *accepted = arrived && reply == Reply::Ready;
+    *answered = arrived && reply == expected;
     return reply;
+}
+
+std::uint8_t UnitLink::handshake(bool *accepted)
+{
+    return ask(Command::Handshake, Reply::Ready, accepted);
 }
 
 bool UnitLink::disconnect()
 {
-    m_channel.sendByte(Command::Disconnect);
-    bool arrived = false;
-    const std::uint8_t reply = m_channel.receiveByte(&arrived);
-    return arrived && reply == Reply::Bye;
+    bool acknowledged = false;
+    ask(Command::Disconnect, Reply::Bye, &acknowledged);
+    return acknowledged;
 }
 
 void UnitLink::sendDisconnect() { m_channel.sendByte(Command::Disconnect); }

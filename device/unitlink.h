@@ -27,5 +27,8 @@ public:
     bool writeSettings(const std::uint8_t *block);
 
 private:
+    // One command, one byte back; answered tells whether `expected` really came.
+    std::uint8_t ask(std::uint8_t command, std::uint8_t expected, bool *answered);
+
     SerialChannel &m_channel;
 };
