@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 // An error raised inside a handler. The handler boundary shows its message in the standard
 // error box and the program carries on.
@@ -19,3 +20,7 @@ class ConversionError : public AppError {
 public:
     explicit ConversionError(const QString &text);
 };
+
+// A setting field's text as an integer (the conversion of device/intconv.h), raising
+// ConversionError with the text when it is none.
+std::int32_t toInteger(const QString &text);

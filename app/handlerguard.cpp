@@ -14,28 +14,51 @@ HandlerGuard &HandlerGuard::instance()
     return guard;
 }
 
+std::optional<QString> HandlerGuard::attempt(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const AppError &e) {
+        return e.message();
+    } catch (const std::exception &) {
+        return QString(); // not one of ours: the box shows an empty message
+    }
+    return std::nullopt;
+}
+
 void HandlerGuard::run(const std::function<void()> &handler)
 {
     if (m_depth == 0)
         qApp->installEventFilter(this);
     ++m_depth;
-    QString error;
-    bool failed = false;
-    try {
-        handler();
-    } catch (const AppError &e) {
-        failed = true;
-        error = e.message();
-    } catch (const std::exception &) {
-        failed = true; // not one of ours: the box shows an empty message
-    }
+    const std::optional<QString> error = attempt(handler);
     if (m_depth == 1)
         pump(); // what the user did meanwhile is dropped, not replayed after the handler
     --m_depth;
     if (m_depth == 0)
         qApp->removeEventFilter(this);
-    if (failed)
-        showError(error);
+    if (error)
+        showOutsideFilter(*error);
+    if (m_depth == 0)
+        emit idle();
+}
+
+void HandlerGuard::runTick(const std::function<void()> &handler)
+{
+    if (const std::optional<QString> error = attempt(handler))
+        showOutsideFilter(*error);
+    if (m_depth == 0)
+        emit idle();
+}
+
+void HandlerGuard::showOutsideFilter(const QString &message)
+{
+    // Inside a nested handler the outer one's filter is still up; it goes down for the box.
+    if (m_depth > 0)
+        qApp->removeEventFilter(this);
+    showError(message);
+    if (m_depth > 0)
+        qApp->installEventFilter(this);
 }
 
 void HandlerGuard::pump()

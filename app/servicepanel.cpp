@@ -35,14 +35,14 @@ void TForm1::Button12Click() { m_trend->clear(); }
 
 void TForm1::Button7Click()
 {
-    if (const auto values = Measurement::exchange(m_channel))
+    if (const auto values = Measurement::exchange(m_unit))
         showMeasurement(*values, false);
 }
 
 void TForm1::Timer1Timer()
 {
     // A short or missing reply changes nothing: stale bytes never pass for a measurement.
-    if (const auto values = Measurement::exchange(m_channel))
+    if (const auto values = Measurement::exchange(m_unit))
         showMeasurement(*values, true);
 }
 

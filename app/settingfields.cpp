@@ -1,8 +1,8 @@
 // The setting fields: their no-data state, the echo boxes of the two visible track bars, the
 // "+" and "-" of the supervision frequency, and the mapping between fields and block values.
 
+#include "app/apperror.h"
 #include "app/tform1.h"
-#include "device/intconv.h"
 
 namespace {
 const QString NoData = QStringLiteral("НЕТ ДАННЫХ");

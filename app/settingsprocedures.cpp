@@ -1,34 +1,37 @@
-// Reading, writing and factory-resetting the unit's settings block.
+// Reading, writing and factory-resetting the unit's settings block: the procedures' results
+// in the window's fields and log.
 
+#include "device/settingsprocedures.h"
 #include "app/tform1.h"
-#include "device/unitlink.h"
-
-#include <algorithm>
-#include <cstring>
 
 namespace {
-constexpr int ReadPauseMs = 1000;
-constexpr int ReadBackPauseMs = 10000;
 constexpr int FactorySupervisionFrequency = 39;
 const QString WriteFailed =
     QStringLiteral("Ошибка записи: порт не принял данные, настройки не записаны");
+
+// A reply that does not stand for the unit's settings: short, or shifted by bytes that came
+// with it.
+QString readFailure(const UnitLink::BlockReply &reply)
+{
+    if (reply.misaligned)
+        return QStringLiteral("Ошибка чтения: ответ не совпал с запросом, данные отброшены");
+    return QStringLiteral("Ошибка чтения: получено %1 из %2 байт")
+        .arg(reply.received)
+        .arg(SettingsBlock::Size);
+}
 } // namespace
 
 void TForm1::readall()
 {
     log(QStringLiteral("ЖДИТЕ..."));
     // A reply is taken whole or not at all: a short one never passes for the unit's settings.
-    SettingsBlock::Block reply;
-    const int got = UnitLink(m_channel).readSettings(reply.data());
-    if (got == SettingsBlock::Size) {
-        std::copy(reply.begin(), reply.end(), m_channel.transferBlock());
-        showSettings(SettingsBlock::decode(m_channel.transferBlock()));
+    const UnitLink::BlockReply reply = SettingsRead(m_unit).run();
+    if (reply.complete()) {
+        showSettings(SettingsBlock::decode(m_unit.transferBlock()));
         log(QStringLiteral("Прочитано"));
     } else {
         clearall();
-        log(QStringLiteral("Ошибка чтения: получено %1 из %2 байт")
-                .arg(got)
-                .arg(SettingsBlock::Size));
+        log(readFailure(reply));
     }
     Edit22->setText(QString::number(TrackBar3->value()));
 }
@@ -36,7 +39,7 @@ void TForm1::readall()
 void TForm1::Button5Click()
 {
     clearall();
-    m_clock.sleep(ReadPauseMs);
+    m_clock.sleep(SettingsRead::PauseMs);
     if (m_connected)
         readall();
 }
@@ -48,9 +51,11 @@ void TForm1::Button4Click()
     // Every field is converted before anything goes to the unit: a bad text stops the write
     // with the unit and the held block untouched.
     const SettingsBlock::Values values = windowSettings();
-    std::uint8_t *block = m_channel.transferBlock();
-    SettingsBlock::encode(values, block);
-    if (!UnitLink(m_channel).writeSettings(block)) {
+    SettingsBlock::Block block;
+    std::copy_n(m_unit.transferBlock(), SettingsBlock::Size, block.begin());
+    SettingsBlock::encode(values, block.data());
+    SettingsWrite write(m_unit, m_clock);
+    if (!write.send(block)) {
         log(QStringLiteral("Запись настроек..."));
         log(WriteFailed);
         return;
@@ -59,7 +64,7 @@ void TForm1::Button4Click()
     log(QStringLiteral("Запись настроек..."));
     log(QStringLiteral("Записано."));
     log(QStringLiteral("Чтение настроек..."));
-    m_clock.sleep(ReadBackPauseMs);
+    write.pause();
     readall();
 }
 
@@ -68,21 +73,13 @@ void TForm1::Button3Click()
     if (!m_connected)
         return;
     TrackBar2->setValue(FactorySupervisionFrequency);
-    std::uint8_t *block = m_channel.transferBlock();
-    const auto &factory = SettingsBlock::factoryValues();
-    std::copy(factory.begin(), factory.end(), block);
-    if (!UnitLink(m_channel).writeSettings(block)) {
+    FactoryReset reset(m_unit);
+    if (!reset.send()) {
         log(WriteFailed);
         return;
     }
     log(QStringLiteral("Запись..."));
-    const int got = UnitLink(m_channel).readSettings(m_channel.readBack());
-    const std::uint8_t *readBack = m_channel.readBack();
-    // A byte that did not come back is a difference, whatever the area held before: a short
-    // read-back never passes for the factory values.
-    int differences = SettingsBlock::Size - got;
-    for (int i = 0; i < got; ++i)
-        differences += block[i] != readBack[i];
+    const int differences = reset.check();
     if (differences == 0) {
         log(QStringLiteral("Завдские настройки"));
         return;

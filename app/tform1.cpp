@@ -2,7 +2,6 @@
 
 #include "app/handlerguard.h"
 #include "app/windowfonts.h"
-#include "device/unitlink.h"
 #include "serial/comnames.h"
 #include "serial/portscan.h"
 #include "service/trendchart.h"
@@ -47,6 +46,7 @@ TForm1::TForm1(QWidget *parent, int clockSpeedup)
     guard.setServiceTimer(Timer1);
     m_channel.setIdleHook([&guard] { guard.pump(); });
     m_clock.setIdleHook([&guard] { guard.pump(); });
+    m_channel.setLossHandler([this] { lineLost(); });
 
     wire();
     wireHints();
@@ -62,6 +62,10 @@ void TForm1::wire()
             HandlerGuard::instance().run([this, handler] { (this->*handler)(); });
         });
     };
+    // A tick is short and keeps the user's input waiting rather than dropping it: whatever
+    // was typed or clicked meanwhile is handled, in order, once the tick is over.
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { HandlerGuard::instance().runTick([this] { Timer1Timer(); }); });
     click(Button1, &TForm1::Button1Click);
     click(Button2, &TForm1::Button2Click);
     click(Button3, &TForm1::Button3Click);
@@ -82,8 +86,11 @@ void TForm1::wire()
     connect(TrackBar2, &QSlider::valueChanged, this, &TForm1::TrackBar2Change);
     connect(TrackBar3, &QSlider::valueChanged, this, &TForm1::TrackBar3Change);
     connect(ComboBox1, &QComboBox::currentTextChanged, this, &TForm1::ComboBox1Change);
-    connect(Timer1, &QTimer::timeout, this,
-            [this] { HandlerGuard::instance().run([this] { Timer1Timer(); }); });
+    // A loss noticed while a handler runs is said once that handler has ended.
+    connect(&HandlerGuard::instance(), &HandlerGuard::idle, this, [this] {
+        if (m_channel.hasFailed() && !m_channel.isOpen())
+            lineLost();
+    });
 }
 
 void TForm1::FormCreate()
@@ -108,12 +115,22 @@ int TForm1::selectedPort() const
 
 void TForm1::ComboBox1Change() { Button1->setEnabled(true); }
 
+void TForm1::lineLost()
+{
+    if (HandlerGuard::instance().busy())
+        return;
+    if (!m_lossLogged)
+        log(QStringLiteral("Связь с устройством потеряна"));
+    m_lossLogged = true;
+    m_connected = false;
+}
+
 void TForm1::Button1Click()
 {
-    UnitLink unit(m_channel);
     m_channel.open(selectedPort());
+    m_lossLogged = false;
     bool accepted = false;
-    const std::uint8_t reply = unit.handshake(&accepted);
+    const std::uint8_t reply = m_unit.handshake(&accepted);
     if (accepted) {
         m_connected = true;
         log(QStringLiteral("Соединение установлено"));
@@ -129,7 +146,7 @@ void TForm1::Button1Click()
     m_connected = false;
     log(QStringLiteral("Ошибка подключения"));
     log(QString::number(reply));
-    unit.sendDisconnect();
+    m_unit.sendDisconnect();
     logOpenFailure();
 }
 
@@ -155,7 +172,7 @@ void TForm1::logOpenFailure()
 
 void TForm1::Button2Click()
 {
-    log(UnitLink(m_channel).disconnect() ? QStringLiteral("OK") : QStringLiteral("Ошибка"));
+    log(m_unit.disconnect() ? QStringLiteral("OK") : QStringLiteral("Ошибка"));
     close();
 }
 

@@ -3,9 +3,11 @@
 #include "app/hints.h"
 #include "device/clock.h"
 #include "device/settingsblock.h"
+#include "device/unitlink.h"
 #include "serial/serialchannel.h"
 #include "service/measurement.h"
 #include "ui_tform1.h"
+#include "upload/soundupload.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -75,8 +77,8 @@ public:
     bool connected() const { return m_connected; }
     int selectedPort() const; // the port list entry the text names, or -1
     SerialChannel &channel() { return m_channel; }
+    UnitLink &unit() { return m_unit; }
     TrendChart &trend() { return *m_trend; }
-    const Clock &clock() const { return m_clock; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -88,10 +90,15 @@ private:
     void showSettings(const SettingsBlock::Values &values);
     SettingsBlock::Values windowSettings() const;
     void logOpenFailure();
+    void upload(SoundUpload::Set set);
+    // The line was lost: said once in the log, and the unit no longer counts as connected.
+    void lineLost();
 
     SerialChannel m_channel;
+    UnitLink m_unit{m_channel};
     Clock m_clock;
     bool m_connected = false;
+    bool m_lossLogged = false;
     std::unique_ptr<TrendChart> m_trend;
     QHash<QObject *, void (TForm1::*)()> m_hintHandlers;
 };

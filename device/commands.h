@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-class SerialChannel;
+class UnitLink;
 class Clock;
 
 // The unit's one-byte commands and reply bytes. No framing, address or checksum: a reply's
@@ -25,7 +25,10 @@ constexpr std::uint8_t Data = 0x54;      // 'T', ready for the upload data
 constexpr std::uint8_t BlockDone = 0xFF; // second half of a block ack
 } // namespace Reply
 
+// The measurement reply: six 16-bit values.
 constexpr int MeasurementSize = 12;
+// Sound data travels in blocks of this many bytes, each acknowledged by the unit.
+constexpr int SoundBlockSize = 512;
 
 enum class WaitResult {
     Received,   // the awaited byte came
@@ -35,6 +38,6 @@ enum class WaitResult {
 
 // Receives single bytes, discarding all others, until `expected` arrives. Only bytes that
 // actually arrived count: the stale byte a timed-out receive yields never ends the wait.
+// Used by the uploads only.
 // Gives up after boundMs of clock time without the awaited byte.
-WaitResult waitForByte(SerialChannel &channel, std::uint8_t expected, const Clock &clock,
-                       int boundMs);
+WaitResult waitForByte(UnitLink &link, std::uint8_t expected, const Clock &clock, int boundMs);

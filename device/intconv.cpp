@@ -1,7 +1,5 @@
 #include "device/intconv.h"
 
-#include "app/apperror.h"
-
 namespace {
 
 int hexDigit(QChar c)
@@ -67,12 +65,4 @@ std::optional<std::int32_t> parseInteger(const QString &text)
     if (text[i] == u'0' && i + 1 < text.size() && (text[i + 1] == u'x' || text[i + 1] == u'X'))
         return parseHex(text, i + 2);
     return parseDecimal(text, i);
-}
-
-std::int32_t toInteger(const QString &text)
-{
-    const std::optional<std::int32_t> value = parseInteger(text);
-    if (!value)
-        throw ConversionError(text);
-    return *value;
 }

@@ -8,6 +8,3 @@
 // and decimal digits within the signed 32-bit range, or a hexadecimal number of at most eight
 // digits introduced by "$", "x", "X", "0x" or "0X". Nothing may follow; empty text fails.
 std::optional<std::int32_t> parseInteger(const QString &text);
-
-// parseInteger(), raising ConversionError with the text when it fails.
-std::int32_t toInteger(const QString &text);

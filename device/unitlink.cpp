@@ -3,13 +3,31 @@
 #include "device/commands.h"
 #include "serial/serialchannel.h"
 
+bool UnitLink::sendByte(std::uint8_t byte)
+{
+    readBack()[0] = byte;
+    return m_channel.sendBytes(readBack(), 1);
+}
+
+std::uint8_t UnitLink::receiveByte(bool *arrived)
+{
+    const int got = m_channel.receiveBytes(transferBlock(), 1);
+    if (arrived)
+        *arrived = got == 1;
+    return transferBlock()[0];
+}
+
+bool UnitLink::sendCommand(std::uint8_t command)
+{
+    m_channel.discardInput();
+    return sendByte(command);
+}
+
 std::uint8_t UnitLink::ask(std::uint8_t command, std::uint8_t expected, bool *answered)
 {
-    m_channel.sendByte(command);
-    // Only a byte that came counts: a receive that timed out yields the transfer block's
-    // earlier first byte, which may well be the expected one from before.
+    sendCommand(command);
     bool arrived = false;
-    const std::uint8_t reply = m_channel.receiveByte(&arrived);
+    const std::uint8_t reply = receiveByte(&arrived);
     *answered = arrived && reply == expected;
     return reply;
 }
@@ -26,15 +44,28 @@ bool UnitLink::disconnect()
     return acknowledged;
 }
 
-void UnitLink::sendDisconnect() { m_channel.sendByte(Command::Disconnect); }
+void UnitLink::sendDisconnect() { sendByte(Command::Disconnect); }
 
-int UnitLink::readSettings(std::uint8_t *into)
+UnitLink::BlockReply UnitLink::readSettings(std::uint8_t *into)
 {
-    m_channel.sendByte(Command::ReadSettings);
-    return m_channel.receiveBytes(into, SettingsBlock::Size);
+    sendCommand(Command::ReadSettings);
+    BlockReply reply;
+    reply.received = m_channel.receiveBytes(into, SettingsBlock::Size);
+    reply.misaligned = reply.received == SettingsBlock::Size && m_channel.moreFollows(QuietMs);
+    return reply;
 }
 
 bool UnitLink::writeSettings(const std::uint8_t *block)
 {
-    return m_channel.sendByte(Command::WriteSettings) && m_channel.sendBlock(block);
+    return sendByte(Command::WriteSettings) && m_channel.sendBytes(block, SettingsBlock::Size);
+}
+
+std::optional<UnitLink::MeasurementReply> UnitLink::measure()
+{
+    MeasurementReply reply{};
+    sendCommand(Command::Measure);
+    if (m_channel.receiveBytes(reply.data(), MeasurementSize) != MeasurementSize ||
+        m_channel.moreFollows(QuietMs))
+        return std::nullopt;
+    return reply;
 }

@@ -1,31 +1,64 @@
 #include "serial/portaccess.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
+#include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace PortAccess {
 
 using Failure = SerialChannel::OpenFailure;
 
-static Result fromQtError(QSerialPort::SerialPortError error, const QString &text)
+namespace {
+
+const QString NoDeviceReason = QStringLiteral("устройство не найдено");
+const QString NotSerialReason = QStringLiteral("это не последовательный порт");
+const QString BusyReason = QStringLiteral("порт занят другой программой");
+
+#ifdef Q_OS_LINUX
+// An open that Qt could not finish: the device exists but is no terminal (ENOTTY), or the
+// driver refused it for a reason of its own.
+bool isTerminal(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return true; // cannot tell; not a reason to call it something else
+    const bool terminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return terminal;
+}
+#endif
+
+Result fromQtError(QSerialPort::SerialPortError error, const QString &path)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return {Failure::NoDevice, QStringLiteral("устройство не найдено")};
+        return {Failure::NoDevice, NoDeviceReason};
     case QSerialPort::PermissionError:
         return {Failure::Permission, QStringLiteral("нет доступа или порт занят")};
     default:
-        return {Failure::Other, text};
+        break;
     }
+#ifdef Q_OS_LINUX
+    if (!isTerminal(path))
+        return {Failure::NotSerial, NotSerialReason};
+#else
+    Q_UNUSED(path);
+#endif
+    return {Failure::Other, QStringLiteral("порт не открывается (ошибка %1)").arg(int(error))};
 }
+
+} // namespace
 
 Result openExclusive(QSerialPort &port)
 {
@@ -33,18 +66,18 @@ Result openExclusive(QSerialPort &port)
     const QFileInfo info(port.portName());
     if (info.isAbsolute()) {
         if (!info.exists())
-            return {Failure::NoDevice, QStringLiteral("устройство не найдено")};
+            return {Failure::NoDevice, NoDeviceReason};
         if (info.isDir())
             return {Failure::NotSerial, QStringLiteral("это папка, а не порт")};
     }
 #endif
     if (!port.open(QIODevice::ReadWrite)) {
-        Result r = fromQtError(port.error(), port.errorString());
+        Result r = fromQtError(port.error(), port.portName());
 #ifdef Q_OS_LINUX
         // Qt reports a port held through its lock file and a refused open alike.
         const QFileInfo info(port.portName());
         if (r.failure == Failure::Permission && info.isReadable() && info.isWritable())
-            r = {Failure::Busy, QStringLiteral("порт занят другой программой")};
+            r = {Failure::Busy, BusyReason};
         else if (r.failure == Failure::Permission)
             r.reason = QStringLiteral("нет доступа");
 #endif
@@ -56,15 +89,31 @@ Result openExclusive(QSerialPort &port)
     // Qt's lock file and TIOCEXCL do not stop root or a second path to the same device.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         port.close();
-        return {Failure::Busy, QStringLiteral("порт занят другой программой")};
+        return {Failure::Busy, BusyReason};
     }
     termios settings{};
     if (::tcgetattr(fd, &settings) != 0) {
         port.close();
-        return {Failure::NotSerial, QStringLiteral("это не последовательный порт")};
+        return {Failure::NotSerial, NotSerialReason};
     }
 #endif
     return {};
+}
+
+bool lineLost(QSerialPort &port, QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::ResourceError)
+        return true;
+    if (error != QSerialPort::ReadError || !port.isOpen())
+        return false;
+#ifdef Q_OS_LINUX
+    // A read that returned nothing on a readable port: the other end has hung up when the
+    // system says so.
+    pollfd p{static_cast<int>(port.handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return false;
+#endif
 }
 
 void requestLowLatency(QSerialPort &port)

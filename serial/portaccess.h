@@ -2,9 +2,8 @@
 
 #include "serial/serialchannel.h"
 
+#include <QSerialPort>
 #include <QString>
-
-class QSerialPort;
 
 // The platform's part of opening a port: exclusive access and the driver's low-latency mode
 // on Linux, nothing more on Windows (where the system opens COM ports without sharing).
@@ -12,11 +11,15 @@ namespace PortAccess {
 
 struct Result {
     SerialChannel::OpenFailure failure = SerialChannel::OpenFailure::None;
-    QString reason; // the system's own words, in Russian where we know them
+    QString reason; // in the log's words (Russian)
 };
 
 // Opens `port` (its name already set) for reading and writing, exclusively.
 Result openExclusive(QSerialPort &port);
+
+// Whether an error the port reported means the line is gone (hung up, the device removed),
+// rather than a passing read failure.
+bool lineLost(QSerialPort &port, QSerialPort::SerialPortError error);
 
 // Asks the driver to hand received bytes on at once (USB adapters otherwise hold them for
 // their latency timer). Quietly does nothing where that is not supported.

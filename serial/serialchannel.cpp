@@ -4,12 +4,16 @@
 #include "serial/portaccess.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <algorithm>
 
 namespace {
 constexpr int IdleSliceMs = 25;      // how often a waiting receive lets the window paint
 constexpr int WriteTimeoutMs = 5000; // a driver that takes no bytes for this long has failed
+// Unasked input is held up to this much; beyond it the driver's own buffer fills and the
+// line is throttled or dropped by the system. Far above the longest reply (512 bytes).
+constexpr qint64 InputBound = 4096;
 } // namespace
 
 SerialChannel::SerialChannel() = default;
@@ -18,22 +22,38 @@ SerialChannel::~SerialChannel() = default;
 bool SerialChannel::open(int index)
 {
     close();
-    m_failed = false;
     m_failure = OpenFailure::None;
     m_failedDevice.clear();
     m_failureReason.clear();
-
     const QString path = ComNames::devicePath(index);
     if (path.isEmpty()) {
+        m_failed = false;
         m_failure = OpenFailure::NoIndex;
         return false;
     }
+    return openPath(path);
+}
+
+bool SerialChannel::openDevice(const QString &path)
+{
+    close();
+    m_failure = OpenFailure::None;
+    m_failedDevice.clear();
+    m_failureReason.clear();
+    return openPath(path);
+}
+
+bool SerialChannel::openPath(const QString &path)
+{
+    m_failed = false;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(path);
     const PortAccess::Result result = PortAccess::openExclusive(*port);
     if (result.failure != OpenFailure::None) {
         m_failure = result.failure;
-        m_failedDevice = path;
+        // The user knows the device by what the link points at, not by the link.
+        const QFileInfo info(path);
+        m_failedDevice = info.isSymLink() ? info.symLinkTarget() : path;
         m_failureReason = result.reason;
         return false;
     }
@@ -44,8 +64,16 @@ bool SerialChannel::open(int index)
     port->setParity(QSerialPort::NoParity);
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
+    port->setReadBufferSize(InputBound);
     port->clearError();
     PortAccess::requestLowLatency(*port);
+    // Between receives nobody reads the port; a hang-up then shows only as an error from the
+    // port's own read notifier, which would otherwise fire again and again.
+    QObject::connect(port.get(), &QSerialPort::errorOccurred, port.get(),
+                     [this, p = port.get()](QSerialPort::SerialPortError error) {
+                         if (PortAccess::lineLost(*p, error))
+                             noteFault();
+                     });
     m_port = std::move(port);
     return true;
 }
@@ -70,15 +98,28 @@ void SerialChannel::close()
 
 bool SerialChannel::isOpen() const { return m_port && m_port->isOpen(); }
 
-void SerialChannel::noteFault() { m_failed = true; }
-
-bool SerialChannel::sendByte(std::uint8_t byte)
+void SerialChannel::noteFault()
 {
-    readBack()[0] = byte;
-    return sendBytes(readBack(), 1);
+    if (m_failed)
+        return;
+    m_failed = true;
+    // The port is closed from the event loop, never inside the port's own notifier, and only
+    // if it is still the one that failed. Where no event loop runs (a worker thread of the
+    // command-line tool) it stays open but unused until the next open or the channel's end.
+    QSerialPort *failed = m_port.get();
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, failed] {
+            if (m_port.get() != failed)
+                return;
+            close();
+            if (m_lossHandler)
+                m_lossHandler();
+        },
+        Qt::QueuedConnection);
 }
 
-bool SerialChannel::sendBlock(const std::uint8_t *source) { return sendBytes(source, BlockSize); }
+bool SerialChannel::sendByte(std::uint8_t byte) { return sendBytes(&byte, 1); }
 
 bool SerialChannel::sendBytes(const std::uint8_t *source, int count)
 {
@@ -98,14 +139,6 @@ bool SerialChannel::sendBytes(const std::uint8_t *source, int count)
     return true;
 }
 
-std::uint8_t SerialChannel::receiveByte(bool *arrived)
-{
-    const int got = receiveBytes(transferBlock(), 1);
-    if (arrived)
-        *arrived = got == 1;
-    return transferBlock()[0];
-}
-
 int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
 {
     if (!isOpen() || m_failed || count <= 0)
@@ -121,7 +154,7 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
             break;
         }
         got += int(n);
-        if (got >= count)
+        if (got >= count || m_failed)
             break;
         const qint64 left = budget - timer.elapsed();
         if (left <= 0)
@@ -130,7 +163,8 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
         if (!m_port->waitForReadyRead(wait)) {
             const QSerialPort::SerialPortError error = m_port->error();
             m_port->clearError();
-            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
+            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+                PortAccess::lineLost(*m_port, error)) {
                 noteFault();
                 break;
             }
@@ -139,6 +173,23 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
     }
     idleIfDue();
     return got;
+}
+
+void SerialChannel::discardInput()
+{
+    if (isOpen() && !m_failed)
+        m_port->clear(QSerialPort::Input);
+}
+
+bool SerialChannel::moreFollows(int quietMs)
+{
+    if (!isOpen() || m_failed)
+        return false;
+    if (m_port->bytesAvailable() > 0)
+        return true;
+    m_port->waitForReadyRead(quietMs);
+    m_port->clearError();
+    return m_port->bytesAvailable() > 0;
 }
 
 void SerialChannel::idleIfDue()

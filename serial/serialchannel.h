@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <QString>
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,16 +10,17 @@
 class QSerialPort;
 
 // The one serial connection to the unit: 115200 baud, 8 data bits, no parity, one stop bit,
-// no flow control, modem lines left as the port has them. A receive of n bytes returns as
-// soon as n bytes have come or 10 x n ms after it began; input is never purged, so a late
-// byte goes to whichever receive comes next.
+// no flow control, modem lines left as the port has them. It moves bytes and nothing else:
+// what a reply means, and where it lands, is the unit link's business.
 //
-// The channel also owns the transfer block (the settings block as last read, where single
-// reply bytes land) and the read-back area right after it, whose first byte is the send
-// buffer of sendByte().
+// A receive of n bytes returns as soon as n bytes have come or 10 x n ms after it began.
+// Input waits in a small bounded buffer until a receive takes it or discardInput() drops it,
+// so a port that talks unasked cannot make the program grow.
+//
+// A line that hangs up (the unit's end closed, a USB adapter pulled out) is noticed once: the
+// port is closed, every later transfer fails at once, and the loss handler is told.
 class SerialChannel {
 public:
-    static constexpr int BlockSize = 512;
     static constexpr int MsPerByte = 10;
 
     enum class OpenFailure {
@@ -39,6 +40,8 @@ public:
 
     // Closes what is open, then opens list index 0..39 ("COM1".."COM40") exclusively.
     bool open(int index);
+    // The same for a device path named directly.
+    bool openDevice(const QString &path);
     void close();
     bool isOpen() const;
 
@@ -46,46 +49,50 @@ public:
     // itself is not touched. Used by the port scan.
     static bool probe(const QString &devicePath);
 
-    // Why the last open failed, the device it tried and the system's own reason.
+    // Why the last open failed, the device it tried (a link's target rather than the link)
+    // and the reason in the log's words.
     OpenFailure lastOpenFailure() const { return m_failure; }
     QString lastOpenDevice() const { return m_failedDevice; }
     QString lastOpenReason() const { return m_failureReason; }
 
     // Sends report whether the port took every byte.
     bool sendByte(std::uint8_t byte);
-    bool sendBlock(const std::uint8_t *source); // BlockSize bytes
     bool sendBytes(const std::uint8_t *source, int count);
 
-    // One byte into the transfer block's first byte; returns that byte afterwards (the earlier
-    // one when nothing came). arrived (optional) tells whether a byte actually came.
-    std::uint8_t receiveByte(bool *arrived = nullptr);
     // Up to count bytes into destination; returns how many arrived. The rest of the
     // destination is left as it was.
     int receiveBytes(std::uint8_t *destination, int count);
 
-    std::uint8_t *transferBlock() { return m_area.data(); }
-    const std::uint8_t *transferBlock() const { return m_area.data(); }
-    std::uint8_t *readBack() { return m_area.data() + BlockSize; }
-    const std::uint8_t *readBack() const { return m_area.data() + BlockSize; }
+    // Drops every byte that has come in and not been taken: a reply that came too late, junk,
+    // or bytes the unit sent unasked. Called before a command that expects a reply.
+    void discardInput();
+
+    // True when another byte comes within quietMs. Tells a reply that is followed at once by
+    // more (and so is not the reply it seems to be) from one that stands alone.
+    bool moreFollows(int quietMs);
 
     // Called every few tens of milliseconds while receives run, so that the window can paint
     // what the running handler has changed.
     void setIdleHook(std::function<void()> hook) { m_idle = std::move(hook); }
 
-    // True after the port reported a fault it cannot recover from (the adapter was
-    // unplugged, the other end hung up). Cleared by the next open.
+    // True after the line was lost (the adapter was unplugged, the other end hung up), until
+    // the next open.
     bool hasFailed() const { return m_failed; }
+    // Called once per loss, from the event loop, after the port has been closed.
+    void setLossHandler(std::function<void()> handler) { m_lossHandler = std::move(handler); }
 
 private:
+    bool openPath(const QString &path);
     void noteFault();
     void idleIfDue();
 
     std::unique_ptr<QSerialPort> m_port;
     bool m_failed = false;
-    std::array<std::uint8_t, 2 * BlockSize> m_area{};
     OpenFailure m_failure = OpenFailure::None;
     QString m_failedDevice;
     QString m_failureReason;
     std::function<void()> m_idle;
+    std::function<void()> m_lossHandler;
+    QObject m_context; // receives the queued close after a loss
     QElapsedTimer m_sinceIdle;
 };

@@ -1,7 +1,6 @@
 #include "service/measurement.h"
 
-#include "device/commands.h"
-#include "serial/serialchannel.h"
+#include "device/unitlink.h"
 
 namespace Measurement {
 
@@ -13,13 +12,11 @@ Values decode(const std::uint8_t *reply)
     return values;
 }
 
-std::optional<Values> exchange(SerialChannel &channel)
+std::optional<Values> exchange(UnitLink &link)
 {
-    std::array<std::uint8_t, MeasurementSize> reply{};
-    channel.sendByte(Command::Measure);
-    if (channel.receiveBytes(reply.data(), MeasurementSize) != MeasurementSize)
-        return std::nullopt;
-    return decode(reply.data());
+    if (const auto reply = link.measure())
+        return decode(reply->data());
+    return std::nullopt;
 }
 
 } // namespace Measurement

@@ -3,6 +3,7 @@
 
 #include "device/clock.h"
 #include "device/commands.h"
+#include "device/unitlink.h"
 #include "serial/comnames.h"
 #include "serial/serialchannel.h"
 #include "support/ptypeer.h"
@@ -82,6 +83,7 @@ void ChannelTest::indexOutsideListOpensNothing()
     PtyPeer peer;
     folder.link("COM1", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(0));
     QVERIFY(!channel.open(-1)); // also closes what was open
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NoIndex);
@@ -90,7 +92,7 @@ void ChannelTest::indexOutsideListOpensNothing()
     QCOMPARE(peer.readAvailable(30), QByteArray());
     bool arrived = true;
     peer.write("W");
-    QCOMPARE(channel.receiveByte(&arrived), std::uint8_t(0));
+    QCOMPARE(link.receiveByte(&arrived), std::uint8_t(0));
     QVERIFY(!arrived);
 }
 
@@ -121,6 +123,7 @@ void ChannelTest::receiveReturnsAsSoonAsAllHaveCome()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
     QByteArray block(512, 0);
     for (int i = 0; i < 512; ++i)
@@ -141,6 +144,7 @@ void ChannelTest::receiveGivesUpAfterTenMsAByte()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
     std::uint8_t into[12] = {};
     QElapsedTimer t;
@@ -159,6 +163,7 @@ void ChannelTest::noTimeOutBetweenBytes()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
     // 100 bytes may take a whole second; a 200 ms gap in the middle ends nothing.
     peer.write(QByteArray(50, 'x'));
@@ -176,13 +181,14 @@ void ChannelTest::lateByteGoesToNextReceive()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
     bool arrived = true;
-    channel.receiveByte(&arrived);
+    link.receiveByte(&arrived);
     QVERIFY(!arrived);
     peer.write("W"); // too late for that receive: it waits in the driver
     QTest::qWait(30);
-    QCOMPARE(channel.receiveByte(&arrived), std::uint8_t('W'));
+    QCOMPARE(link.receiveByte(&arrived), std::uint8_t('W'));
     QVERIFY(arrived);
 }
 
@@ -192,12 +198,13 @@ void ChannelTest::staleFirstByteAndPartialBlock()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
     bool arrived = true;
-    QCOMPARE(channel.receiveByte(&arrived), std::uint8_t(0)); // nothing since start
+    QCOMPARE(link.receiveByte(&arrived), std::uint8_t(0)); // nothing since start
     QVERIFY(!arrived);
 
-    std::uint8_t *block = channel.transferBlock();
+    std::uint8_t *block = link.transferBlock();
     for (int i = 0; i < 512; ++i)
         block[i] = std::uint8_t(0xA0 + i % 16);
     peer.write(QByteArray(100, '\x11'));
@@ -206,7 +213,7 @@ void ChannelTest::staleFirstByteAndPartialBlock()
     for (int i = 100; i < 512; ++i)
         QCOMPARE(block[i], std::uint8_t(0xA0 + i % 16));
     // A silent unit: the single receive yields the block's first byte as it stood.
-    QCOMPARE(channel.receiveByte(&arrived), std::uint8_t(0x11));
+    QCOMPARE(link.receiveByte(&arrived), std::uint8_t(0x11));
     QVERIFY(!arrived);
 }
 
@@ -216,14 +223,15 @@ void ChannelTest::sendByteUsesReadBackArea()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
-    QVERIFY(channel.sendByte(0x52));
-    QCOMPARE(channel.readBack()[0], std::uint8_t(0x52));
-    QCOMPARE(channel.readBack(), channel.transferBlock() + SerialChannel::BlockSize);
+    QVERIFY(link.sendByte(0x52));
+    QCOMPARE(link.readBack()[0], std::uint8_t(0x52));
+    QCOMPARE(link.readBack(), link.transferBlock() + SettingsBlock::Size);
     std::uint8_t block[512];
     for (int i = 0; i < 512; ++i)
         block[i] = std::uint8_t(i);
-    QVERIFY(channel.sendBlock(block));
+    QVERIFY(channel.sendBytes(block, 512));
     QByteArray got = peer.readAvailable();
     while (got.size() < 513) {
         const QByteArray more = peer.readAvailable();
@@ -280,8 +288,13 @@ void ChannelTest::openFailureReasons()
     SerialChannel channel;
     QVERIFY(!channel.open(6)); // COM7 points nowhere
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NoDevice);
-    QCOMPARE(channel.lastOpenDevice(), folder.path() + "/COM7");
-    QVERIFY(!channel.lastOpenReason().isEmpty());
+    QCOMPARE(channel.lastOpenDevice(), folder.path() + "/nowhere");
+    QCOMPARE(channel.lastOpenReason(), QString("устройство не найдено"));
+    folder.link("COM7", "/dev/null"); // a device, but no terminal: said in the log's words
+    QVERIFY(!channel.open(6));
+    QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NotSerial);
+    QCOMPARE(channel.lastOpenDevice(), QString("/dev/null"));
+    QCOMPARE(channel.lastOpenReason(), QString("это не последовательный порт"));
     folder.link("COM7", folder.path()); // a directory
     QVERIFY(!channel.open(6));
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NotSerial);
@@ -294,13 +307,14 @@ void ChannelTest::waitForByteDiscardsOthers()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
     const Clock clock(100);
     peer.write(QByteArray("T\xFF\x00U", 4));
-    QCOMPARE(waitForByte(channel, Reply::Next, clock, 10000), WaitResult::Received);
+    QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::Received);
     // 0xFF alone before the 'U' does not end a wait for 'U'.
     peer.write("\xFF");
-    QCOMPARE(waitForByte(channel, Reply::Next, clock, 10000), WaitResult::TimedOut);
+    QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::TimedOut);
 }
 
 void ChannelTest::waitForByteIgnoresStaleByte()
@@ -309,12 +323,13 @@ void ChannelTest::waitForByteIgnoresStaleByte()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
-    channel.transferBlock()[0] = Reply::Next; // a 'U' left over from an earlier reply
+    link.transferBlock()[0] = Reply::Next; // a 'U' left over from an earlier reply
     const Clock clock(100);
     QElapsedTimer t;
     t.start();
-    QCOMPARE(waitForByte(channel, Reply::Next, clock, 10000), WaitResult::TimedOut);
+    QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::TimedOut);
     QVERIFY(t.elapsed() >= 90); // 10 s of clock time at 100 times the speed
 }
 
@@ -324,13 +339,14 @@ void ChannelTest::waitForByteNoticesLostLine()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
+    UnitLink link(channel);
     const Clock clock(1);
-    QCOMPARE(waitForByte(channel, Reply::Next, clock, 10000), WaitResult::PortFailed);
+    QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::PortFailed);
     QVERIFY(channel.open(4));
     peer.hangUp();
     QElapsedTimer t;
     t.start();
-    const WaitResult result = waitForByte(channel, Reply::Next, clock, 10000);
+    const WaitResult result = waitForByte(link, Reply::Next, clock, 10000);
     QVERIFY2(result == WaitResult::PortFailed, "a hung-up line must end the wait");
     QVERIFY(t.elapsed() < 9000);
     QVERIFY(channel.hasFailed());
@@ -343,22 +359,23 @@ void ChannelTest::simulatorExchanges()
     SimProcess sim(folder.path(), "COM5");
     QVERIFY(sim.start());
     SerialChannel channel;
+    UnitLink link(channel);
     QVERIFY(channel.open(4));
-    channel.sendByte(Command::Handshake);
-    QCOMPARE(channel.receiveByte(), Reply::Ready);
-    channel.sendByte(Command::ReadSettings);
+    link.sendByte(Command::Handshake);
+    QCOMPARE(link.receiveByte(), Reply::Ready);
+    link.sendByte(Command::ReadSettings);
     std::uint8_t block[512];
     QCOMPARE(channel.receiveBytes(block, 512), 512);
     QCOMPARE(block[0], std::uint8_t(3));
     QCOMPARE(block[15], std::uint8_t(0xE8));
     sim.ok("measure 1 2 3 4 5 300");
-    channel.sendByte(Command::Measure);
+    link.sendByte(Command::Measure);
     std::uint8_t reply[12];
     QCOMPARE(channel.receiveBytes(reply, 12), 12);
     QCOMPARE(reply[10], std::uint8_t(0x01));
     QCOMPARE(reply[11], std::uint8_t(0x2C));
-    channel.sendByte(Command::Disconnect);
-    QCOMPARE(channel.receiveByte(), Reply::Bye);
+    link.sendByte(Command::Disconnect);
+    QCOMPARE(link.receiveByte(), Reply::Bye);
     QCOMPARE(sim.received(), QByteArray("\x55\x52\x10\x5A"));
 }
 

@@ -78,7 +78,7 @@ struct Bench {
 
     QByteArray heldBlockHead() const
     {
-        return QByteArray(reinterpret_cast<const char *>(form->channel().transferBlock()), 12);
+        return QByteArray(reinterpret_cast<const char *>(form->unit().transferBlock()), 12);
     }
 };
 

@@ -1,7 +1,9 @@
 // Sound upload: the header check on its own, then both uploads against the unit simulator on a
 // real pty, with WAV files written into a temporary current folder.
 
+#include "app/uploadview.h"
 #include "device/clock.h"
+#include "device/unitlink.h"
 #include "serial/serialchannel.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
@@ -105,25 +107,27 @@ struct Bench {
     ComFolder com;
     SimProcess sim{com.path(), QStringLiteral("COM5")};
     SerialChannel channel;
+    UnitLink link{channel};
     Clock clock{100};
     QStringList lines;
     QList<int> progress;
     int bar = 0;
     std::function<void(const QString &)> onLine;
     std::function<void(int)> onProgress;
-    SoundUpload upload{channel, clock,
-                       SoundUpload::View{[this](const QString &line) {
-                                             lines << line;
-                                             if (onLine)
-                                                 onLine(line);
-                                         },
-                                         [this](int value) {
-                                             bar = value;
-                                             progress << value;
-                                             if (onProgress)
-                                                 onProgress(value);
-                                         },
-                                         [this] { return bar; }}};
+    SoundUpload upload{link, clock,
+                       uploadView(
+                           [this](const QString &line) {
+                               lines << line;
+                               if (onLine)
+                                   onLine(line);
+                           },
+                           [this](int value) {
+                               bar = value;
+                               progress << value;
+                               if (onProgress)
+                                   onProgress(value);
+                           },
+                           [this] { return bar; })};
 
     bool start() { return sim.start() && channel.open(ComIndex); }
     void reset()
@@ -251,7 +255,7 @@ void TestUpload::headerCheck()
     const WavHeader::Check check = WavHeader::check({data, std::size_t(header.size())}, fileSize);
     QCOMPARE(check.ok, ok);
     QCOMPARE(check.blocks, blocks);
-    QCOMPARE(check.reason, reason);
+    QCOMPARE(check.ok ? QString() : wavProblemText(check.problem), reason);
     if (ok)
         QCOMPARE(check.dataLength, qFromLittleEndian<quint32>(header.constData() + 40));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <array>
@@ -7,36 +8,40 @@
 #include <span>
 
 // One sound-file slot of the uploads: a file held open and locked for the length of one
-// upload, and the 512-byte area its header and then each data block is read into and sent
-// from. The file is never loaded whole.
+// upload. Once its header has passed the check, the blocks to send are read into memory
+// (at most 65,535 of them, 32 MiB), so the unit gets the file as it was when the upload
+// began, whatever happens to the file meanwhile.
 class SoundFile {
 public:
-    static constexpr int AreaSize = 512;
+    enum class Opened {
+        Yes,
+        Missing,    // does not exist, cannot be read, or another program holds it
+        NotRegular, // a pipe, a device, a socket or a folder: never read
+    };
 
     SoundFile() = default;
     ~SoundFile() { close(); }
     SoundFile(const SoundFile &) = delete;
     SoundFile &operator=(const SoundFile &) = delete;
 
-    // Opens an existing file for reading, takes it for this program alone and reads its
-    // header into the area. False when the file does not exist, cannot be read or another
-    // program holds it; nothing stays open then.
-    bool open(const QString &name);
+    // Opens an existing regular file for reading without ever waiting on it, takes it for
+    // this program alone and reads its header. Nothing stays open unless it is Yes.
+    Opened open(const QString &name);
     void close();
-    bool isOpen() const { return m_file.isOpen(); }
 
     std::int64_t size() const { return m_file.size(); }
-    // The header as read: up to 44 bytes, fewer for a shorter file. Valid until the first
-    // readBlock(), which reuses the area.
+    // The header as read: up to 44 bytes, fewer for a shorter file.
     std::span<const std::uint8_t> header() const;
 
-    // Reads the next 512 bytes after the header (or after the previous block) into the area.
-    // A short read keeps the rest of the area as it was.
-    void readBlock();
-    const std::uint8_t *area() const { return m_area.data(); }
+    // Reads `blocks` sound blocks following the header. False when the file no longer holds
+    // them all.
+    bool load(std::uint32_t blocks);
+    // Block n (0-based) of those loaded.
+    const std::uint8_t *block(std::uint32_t n) const;
 
 private:
     QFile m_file;
-    std::array<std::uint8_t, AreaSize> m_area{};
+    std::array<std::uint8_t, 44> m_header{};
     int m_headerBytes = 0;
+    QByteArray m_data;
 };

@@ -1,106 +1,132 @@
 #include "upload/soundupload.h"
 
 #include "device/commands.h"
+#include "device/unitlink.h"
 #include "serial/serialchannel.h"
-#include "upload/wavheader.h"
 
 #include <QScopeGuard>
-#include <algorithm>
+#include <vector>
 
-SoundUpload::SoundUpload(SerialChannel &channel, const Clock &clock, View view)
-    : m_channel(channel), m_clock(clock), m_view(std::move(view))
+namespace {
+
+struct SetDescription {
+    std::uint8_t command;
+    std::vector<const char *> files;
+};
+
+// The one table of the uploads: which command carries which files.
+const SetDescription &describe(SoundUpload::Set set)
+{
+    static const SetDescription messages{Command::UploadMessages, {"PPK1.wav", "PPK2.wav"}};
+    static const SetDescription siren{Command::UploadSiren, {"SIREN.wav"}};
+    return set == SoundUpload::Set::Messages ? messages : siren;
+}
+
+} // namespace
+
+int SoundUpload::fileCount(Set set) { return int(describe(set).files.size()); }
+
+QString SoundUpload::fileName(Set set, int slot)
+{
+    return QString::fromLatin1(describe(set).files.at(std::size_t(slot)));
+}
+
+SoundUpload::SoundUpload(UnitLink &link, const Clock &clock, View view)
+    : m_link(link), m_clock(clock), m_view(std::move(view))
 {
 }
 
-void SoundUpload::uploadMessages()
+bool SoundUpload::run(Set set)
 {
-    const auto closer = qScopeGuard([this] { closeFiles(); });
+    const auto closer = qScopeGuard([this] {
+        for (SoundFile &file : m_files)
+            file.close();
+    });
     m_counter = 0;
+    m_set = set;
+    const SetDescription &description = describe(set);
+    const int files = int(description.files.size());
 
-    m_view.log(QStringLiteral("Открытие PPK1.WAV"));
-    const auto blocks1 =
-        openChecked(m_slot1, QStringLiteral("PPK1.wav"), QStringLiteral("Файл PPK1.WAV не найден"));
-    if (!blocks1)
-        return;
-    m_view.log(QStringLiteral("Открытие PPK2.WAV"));
-    const auto blocks2 =
-        openChecked(m_slot2, QStringLiteral("PPK2.wav"), QStringLiteral("Файл PPK2.wav не найден"));
-    if (!blocks2)
-        return;
+    std::array<std::uint32_t, 2> blocks{};
+    for (int slot = 0; slot < files; ++slot) {
+        if (!prepare(slot, fileName(set, slot), blocks[std::size_t(slot)]))
+            return false;
+    }
 
-    m_view.log(QStringLiteral("Соединение с устройством..."));
-    const std::uint8_t counts[] = {std::uint8_t(*blocks1 >> 8), std::uint8_t(*blocks1),
-                                   std::uint8_t(*blocks2 >> 8), std::uint8_t(*blocks2)};
-    if (!startExchange(Command::UploadMessages, counts, sizeof counts))
-        return;
-    m_view.log(QStringLiteral("Успешно"));
+    report(Event::Kind::Connecting);
+    std::vector<std::uint8_t> counts;
+    for (int slot = 0; slot < files; ++slot) {
+        counts.push_back(std::uint8_t(blocks[std::size_t(slot)] >> 8));
+        counts.push_back(std::uint8_t(blocks[std::size_t(slot)]));
+    }
+    if (!startExchange(description.command, counts.data(), int(counts.size())))
+        return false;
+    report(Event::Kind::Accepted);
 
-    if (!sendBlocks(m_slot1, *blocks1, QStringLiteral("Запись PPK1")))
-        return;
-    m_view.log(QStringLiteral("Записано"));
-    if (!sendBlocks(m_slot2, *blocks2, QStringLiteral("Запись PPK2")))
-        return;
-    m_view.log(QStringLiteral("Записано"));
+    for (int slot = 0; slot < files; ++slot) {
+        if (!sendBlocks(slot, blocks[std::size_t(slot)]))
+            return false;
+        report(Event::Kind::Sent, slot, blocks[std::size_t(slot)]);
+    }
     m_view.setProgress(0);
+    return true;
 }
 
-void SoundUpload::uploadSiren()
+// Opens, checks and reads one file; false (after saying why) when it cannot be sent.
+bool SoundUpload::prepare(int slot, const QString &name, std::uint32_t &blocks)
 {
-    const auto closer = qScopeGuard([this] { closeFiles(); });
-    m_counter = 0;
-
-    m_view.log(QStringLiteral("Открытие SIREN.WAV"));
-    const auto blocks = openChecked(m_slot1, QStringLiteral("SIREN.wav"),
-                                    QStringLiteral("Файл SIREN.wav не найден"));
-    if (!blocks)
-        return;
-
-    m_view.log(QStringLiteral("Соединение с устройством ..."));
-    const std::uint8_t counts[] = {std::uint8_t(*blocks >> 8), std::uint8_t(*blocks)};
-    if (!startExchange(Command::UploadSiren, counts, sizeof counts))
-        return;
-    m_view.log(QStringLiteral("Успешно"));
-
-    if (!sendBlocks(m_slot1, *blocks, QStringLiteral("Запись SIREN")))
-        return;
-    m_view.log(QStringLiteral("Успешно"));
-    m_view.setProgress(0);
-}
-
-std::optional<std::uint32_t> SoundUpload::openChecked(SoundFile &file, const QString &name,
-                                                      const QString &notFoundLine)
-{
-    if (!file.open(name)) {
-        m_view.log(notFoundLine);
-        return std::nullopt;
+    report(Event::Kind::Opening, slot);
+    SoundFile &file = m_files[std::size_t(slot)];
+    Event refused{Event::Kind::Refused, m_set, slot};
+    switch (file.open(name)) {
+    case SoundFile::Opened::Yes:
+        break;
+    case SoundFile::Opened::Missing:
+        refused.refusal = Event::Refusal::Missing;
+        m_view.report(refused);
+        return false;
+    case SoundFile::Opened::NotRegular:
+        refused.refusal = Event::Refusal::NotRegular;
+        m_view.report(refused);
+        return false;
     }
     const WavHeader::Check check = WavHeader::check(file.header(), file.size());
     if (!check.ok) {
-        m_view.log(QStringLiteral("Файл %1: %2").arg(name, check.reason));
-        return std::nullopt;
+        refused.refusal = Event::Refusal::BadHeader;
+        refused.header = check.problem;
+        m_view.report(refused);
+        return false;
     }
-    return check.blocks;
+    if (!file.load(check.blocks)) {
+        refused.refusal = Event::Refusal::Changed;
+        m_view.report(refused);
+        return false;
+    }
+    blocks = check.blocks;
+    return true;
 }
 
-// Command byte, the unit's 'U', the block counts, the unit's 'T'.
+// Command byte, the unit's 'U', the block counts, the unit's 'T'. Whatever waited on the line
+// before the command is no answer to it.
 bool SoundUpload::startExchange(std::uint8_t command, const std::uint8_t *counts, int countBytes)
 {
+    m_link.channel().discardInput();
     return send(&command, 1) && await(Reply::Next) && send(counts, countBytes) &&
            await(Reply::Data);
 }
 
 // One file's blocks, each acknowledged with 'U' and 0xFF before the next goes out. The bar
 // moves one step every blocks / 100 blocks (every block below 100) and stops at full.
-bool SoundUpload::sendBlocks(SoundFile &file, std::uint32_t blocks, const QString &title)
+bool SoundUpload::sendBlocks(int slot, std::uint32_t blocks)
 {
     m_view.setProgress(0);
     const std::uint32_t step = blocks / 100;
-    m_view.log(title);
+    report(Event::Kind::Sending, slot, blocks);
+    const SoundFile &file = m_files[std::size_t(slot)];
     for (std::uint32_t n = 0; n < blocks; ++n) {
-        file.readBlock();
-        if (!send(file.area(), SoundFile::AreaSize) || !await(Reply::Next) ||
-            !await(Reply::BlockDone))
+        if (!send(file.block(n), SoundBlockSize) || !await(Reply::Next) || !await(Reply::BlockDone))
             return false;
+        report(Event::Kind::BlockDone, slot, n + 1);
         if (++m_counter >= step) {
             m_counter = 0;
             const int position = m_view.progress();
@@ -113,35 +139,36 @@ bool SoundUpload::sendBlocks(SoundFile &file, std::uint32_t blocks, const QStrin
 
 bool SoundUpload::send(const std::uint8_t *bytes, int count)
 {
-    if (m_channel.sendBytes(bytes, count))
+    if (m_link.channel().sendBytes(bytes, count))
         return true;
-    fail(QStringLiteral("Связь с устройством потеряна"));
+    fail(Event::Kind::LineLost);
     return false;
 }
 
 bool SoundUpload::await(std::uint8_t reply)
 {
-    switch (waitForByte(m_channel, reply, m_clock, ReplyBoundMs)) {
+    switch (waitForByte(m_link, reply, m_clock, ReplyBoundMs)) {
     case WaitResult::Received:
         return true;
     case WaitResult::TimedOut:
-        fail(QStringLiteral("Нет ответа от устройства"));
+        fail(Event::Kind::NoAnswer);
         return false;
     case WaitResult::PortFailed:
         break;
     }
-    fail(QStringLiteral("Связь с устройством потеряна"));
+    fail(Event::Kind::LineLost);
     return false;
 }
 
-void SoundUpload::fail(const QString &line)
+void SoundUpload::report(Event::Kind kind, int slot, std::uint32_t blocks)
 {
-    m_view.log(line);
-    m_view.setProgress(0);
+    Event event{kind, m_set, slot};
+    event.blocks = blocks;
+    m_view.report(event);
 }
 
-void SoundUpload::closeFiles()
+void SoundUpload::fail(Event::Kind kind)
 {
-    m_slot1.close();
-    m_slot2.close();
+    report(kind);
+    m_view.setProgress(0);
 }

@@ -1,27 +1,53 @@
 #pragma once
 
 #include "upload/soundfile.h"
+#include "upload/wavheader.h"
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <functional>
-#include <optional>
 
-class SerialChannel;
+class UnitLink;
 class Clock;
 
 // Sends the unit its recordings: both alert messages ("PPK1.wav", "PPK2.wav", command 0x60)
-// or the siren ("SIREN.wav", command 0x70), in 512-byte blocks that the unit acknowledges one
-// by one with 'U' and 0xFF. Files are taken by bare name from the current folder and every
-// file is checked before the first byte goes out. Progress goes to the activity log and the
-// progress bar (0..100) through the view.
+// or the siren ("SIREN.wav", command 0x70), in sound blocks that the unit acknowledges one by
+// one with 'U' and 0xFF. Files are taken by bare name from the current folder; every file is
+// checked and read before the first byte goes out. What happens is reported step by step to
+// the view, which turns it into its own texts; the progress bar (0..100) moves as the blocks
+// go.
 //
 // The caller decides whether the unit is connected; an upload runs to its end, or until the
-// unit stays silent for 10 s or the line is lost.
+// unit stays silent for the reply bound or the line is lost.
 class SoundUpload {
 public:
+    enum class Set { Messages, Siren };
+
+    struct Event {
+        enum class Kind {
+            Opening,    // about to open the slot's file
+            Refused,    // the file cannot be sent (why: `refusal`, `header`); nothing was sent
+            Connecting, // the command is about to go out
+            Accepted,   // the unit took the counts and waits for data
+            Sending,    // the slot's `blocks` blocks begin
+            BlockDone,  // the unit acknowledged `blocks` of the slot's blocks so far
+            Sent,       // every block of the slot was acknowledged
+            NoAnswer,   // the unit stayed silent for the reply bound
+            LineLost,   // the port failed or the line was lost
+        };
+        enum class Refusal { None, Missing, NotRegular, BadHeader, Changed };
+
+        Kind kind;
+        Set set = Set::Messages;
+        int slot = 0; // 0 or 1, the file within the set
+        Refusal refusal = Refusal::None;
+        WavHeader::Problem header = WavHeader::Problem::None;
+        std::uint32_t blocks = 0;
+    };
+
     struct View {
-        std::function<void(const QString &)> log; // appends one line to the activity log
+        std::function<void(const Event &)> report;
         std::function<void(int)> setProgress;
         std::function<int()> progress;
     };
@@ -30,26 +56,30 @@ public:
     static constexpr int ReplyBoundMs = 10000;
     static constexpr int ProgressMax = 100;
 
-    SoundUpload(SerialChannel &channel, const Clock &clock, View view);
+    // The files of a set, in the order they are sent.
+    static int fileCount(Set set);
+    static QString fileName(Set set, int slot);
 
-    void uploadMessages();
-    void uploadSiren();
+    SoundUpload(UnitLink &link, const Clock &clock, View view);
+
+    // True when every block of every file was acknowledged.
+    bool run(Set set);
+    bool uploadMessages() { return run(Set::Messages); }
+    bool uploadSiren() { return run(Set::Siren); }
 
 private:
-    // The file's block count, or nothing when it could not be opened or failed the check.
-    std::optional<std::uint32_t> openChecked(SoundFile &file, const QString &name,
-                                             const QString &notFoundLine);
+    bool prepare(int slot, const QString &name, std::uint32_t &blocks);
     bool startExchange(std::uint8_t command, const std::uint8_t *counts, int countBytes);
-    bool sendBlocks(SoundFile &file, std::uint32_t blocks, const QString &title);
+    bool sendBlocks(int slot, std::uint32_t blocks);
     bool send(const std::uint8_t *bytes, int count);
     bool await(std::uint8_t reply);
-    void fail(const QString &line);
-    void closeFiles();
+    void report(Event::Kind kind, int slot = 0, std::uint32_t blocks = 0);
+    void fail(Event::Kind kind);
 
-    SerialChannel &m_channel;
+    UnitLink &m_link;
     const Clock &m_clock;
     View m_view;
-    SoundFile m_slot1;           // "PPK1.wav" or "SIREN.wav"
-    SoundFile m_slot2;           // "PPK2.wav"
+    Set m_set = Set::Messages;
+    std::array<SoundFile, 2> m_files;
     std::uint32_t m_counter = 0; // blocks since the bar last moved; kept from PPK1 to PPK2
 };

@@ -17,10 +17,10 @@ std::uint32_t littleEndian32(std::span<const std::uint8_t> header, int offset)
            std::uint32_t(header[offset + 2]) << 16 | std::uint32_t(header[offset + 3]) << 24;
 }
 
-Check refuse(const char *reason)
+Check refuse(Problem problem)
 {
     Check result;
-    result.reason = QString::fromUtf8(reason);
+    result.problem = problem;
     return result;
 }
 
@@ -29,22 +29,22 @@ Check refuse(const char *reason)
 Check check(std::span<const std::uint8_t> header, std::int64_t fileSize)
 {
     if (fileSize < Size || header.size() < std::size_t(Size))
-        return refuse("файл короче заголовка WAV (44 байта)");
+        return refuse(Problem::Short);
     if (!tagAt(header, 0, "RIFF"))
-        return refuse("нет заголовка RIFF");
+        return refuse(Problem::NoRiff);
     if (!tagAt(header, 8, "WAVE"))
-        return refuse("нет метки WAVE");
+        return refuse(Problem::NoWave);
     if (!tagAt(header, 12, "fmt "))
-        return refuse("нет блока fmt");
+        return refuse(Problem::NoFmt);
     if (!tagAt(header, 36, "data"))
-        return refuse("нет блока data сразу после блока fmt");
+        return refuse(Problem::NoData);
 
     const std::uint32_t length = littleEndian32(header, 40);
     if (std::int64_t(length) > fileSize - Size)
-        return refuse("длина данных в заголовке больше файла");
-    const std::uint32_t blocks = length / BlockSize;
+        return refuse(Problem::LengthBeyondFile);
+    const std::uint32_t blocks = length / SoundBlockSize;
     if (blocks > MaxBlocks)
-        return refuse("больше 65535 блоков по 512 байт");
+        return refuse(Problem::TooManyBlocks);
 
     Check result;
     result.ok = true;
