@@ -27,11 +27,21 @@ Options:
   --help              this text
 
 Control commands:
-  fault none          behave normally again (clears every fault)
+  fault none          behave normally again (clears every fault, one-shots included);
+                      bytes already delayed or held back still go out
   fault silent        answer nothing; bytes are only recorded
   fault late MS       every reply starts MS milliseconds late
   fault short N       settings block and measurement replies send only their first N bytes
   fault garbage N     N junk bytes (never 55 54 57 56 FF) ahead of every reply
+  fault garbage-once N  the same junk ahead of the next reply only, whatever it is
+  fault split N MS    settings block and measurement replies longer than N bytes: the first N
+                      go out at once, the rest after MS milliseconds of silence (replies asked
+                      for meanwhile wait behind it)
+  fault split-once N MS  the same for the next such reply only
+  fault tail N        settings block and measurement replies longer than N bytes: the bytes
+                      after the first N are held back and go out just ahead of the next reply
+                      of any kind, glued to it
+  fault tail-once N   the same for the next such reply only
   fault ffonly        acknowledge upload blocks with FF alone
   fault uonly         acknowledge upload blocks with 55 alone
   fault stop-after K  acknowledge upload blocks 1..K, then nothing for the rest of the upload
@@ -44,9 +54,14 @@ Control commands:
   get block           answers "ok <1024 hex digits>"
   set block HEX       replaces the stored settings block (1024 hex digits)
   clear record        empties rx.bin, tx.bin and wire.log
-  stats               answers "ok rx=N tx=N writes=N uploads=N"
+  stats               answers "ok rx=N tx=N writes=N uploads=N queued=N held=N": bytes
+                      received and sent, writes and uploads stored, bytes waiting to go out
+                      (paced, late or a split's rest) and bytes held back by tail
   quit                answers "ok" and ends
 
+Short, split and tail count the reply's own bytes, not the junk ahead of it, and leave
+single-byte replies and upload acknowledgements alone. Held-back bytes are dropped only when
+the line is (hangup, reopen, hangup-after).
 A settings write or an upload that stalls for 1 s is dropped; nothing of it is kept.
 )";
 

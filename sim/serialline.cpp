@@ -62,12 +62,14 @@ void SerialLine::closeAll()
     m_recordedAhead = 0;
 }
 
-void SerialLine::send(std::span<const std::uint8_t> bytes, Nanos ready)
+void SerialLine::send(std::span<const std::uint8_t> bytes, Nanos ready, Nanos gap)
 {
     if (!isOpen())
         return;
-    for (std::uint8_t b : bytes)
-        m_tx.push_back({b, ready});
+    for (std::uint8_t b : bytes) {
+        m_tx.push_back({b, ready, gap});
+        gap = 0;
+    }
 }
 
 int SerialLine::readAvailable(Nanos now)
@@ -116,6 +118,8 @@ int SerialLine::deliverDue(Nanos now, const std::function<void(std::uint8_t, Nan
 
 Nanos SerialLine::sendTime(const Pending &p, Nanos previous) const
 {
+    if (p.gap > 0)
+        return std::max(p.time, std::max(previous, m_lastWrite) + p.gap) + byteTime();
     return std::max(p.time, previous) + byteTime();
 }
 
@@ -127,6 +131,8 @@ int SerialLine::flushDue(Nanos now)
     std::vector<Nanos> times;
     Nanos previous = m_lastSent;
     for (const Pending &p : m_tx) {
+        if (p.gap > 0 && !batch.empty())
+            break; // its gap counts from the real write of the bytes before it
         Nanos at = sendTime(p, previous);
         if (at > now)
             break;
@@ -152,6 +158,7 @@ int SerialLine::flushDue(Nanos now)
     m_tx.erase(m_tx.begin(), m_tx.begin() + n);
     m_recordedAhead -= std::size_t(n);
     m_lastSent = times[std::size_t(n) - 1];
+    m_lastWrite = monotonicNow();
     m_sent += std::uint64_t(n);
     return int(n);
 }

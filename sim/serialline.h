@@ -16,9 +16,10 @@ namespace sim {
 //
 // With pacing on, a received byte counts as arrived once its line time has passed after the
 // previous one (10 bits at 115200 baud), and a byte to send goes out one line time after the
-// one before it, both on absolute deadlines. The caller's loop reads when the master is
-// readable, hands arrived bytes on with deliverDue(), writes with flushDue(), and sleeps until
-// nextEvent().
+// one before it, both on absolute deadlines. A run queued with a gap waits for that much
+// silence after the real write of the byte before it, however late the loop was. The caller's
+// loop reads when the master is readable, hands arrived bytes on with deliverDue(), writes with
+// flushDue(), and sleeps until nextEvent().
 //
 // The line keeps one descriptor of the slave open itself and never reads from it, so that
 // reading the master does not fail while the client has its side closed.
@@ -40,7 +41,7 @@ public:
 
     // Closes the master: the client sees the line drop. Queued bytes are lost.
     void hangUp() override;
-    void send(std::span<const std::uint8_t> bytes, Nanos ready) override;
+    void send(std::span<const std::uint8_t> bytes, Nanos ready, Nanos gap = 0) override;
 
     // Takes what the master has to read; each byte is stamped with its arrival time. Returns
     // how many bytes were read.
@@ -57,6 +58,8 @@ public:
     std::optional<Nanos> nextEvent() const;
     // Nothing queued in either direction.
     bool quiet() const { return m_rx.empty() && m_tx.empty(); }
+    // Bytes queued to go out but not yet written.
+    std::size_t queued() const { return m_tx.size(); }
     // The last moment something moved on the line (a byte arrived or went out).
     Nanos lastActivity() const { return std::max(m_lastArrival, m_lastSent); }
 
@@ -66,7 +69,8 @@ public:
 private:
     struct Pending {
         std::uint8_t byte;
-        Nanos time; // arrival time (rx) or earliest send time (tx)
+        Nanos time;   // arrival time (rx) or earliest send time (tx)
+        Nanos gap{0}; // tx: silence owed before this byte
     };
 
     Nanos byteTime() const { return m_paced ? kByteTime : 0; }
@@ -82,7 +86,8 @@ private:
     std::deque<Pending> m_rx;
     std::deque<Pending> m_tx;
     Nanos m_lastArrival = 0;
-    Nanos m_lastSent = 0;
+    Nanos m_lastSent = 0;  // the deadline of the last byte written
+    Nanos m_lastWrite = 0; // when that write really happened
     bool m_writeBlocked = false;
     std::size_t m_recordedAhead = 0; // queued bytes already in the record (a write fell short)
     std::uint64_t m_received = 0;

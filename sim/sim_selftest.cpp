@@ -498,8 +498,9 @@ void testHandshake()
     CHECK(sim.stat("rx") == 10, "stats rx counts every byte received");
     CHECK(sim.stat("tx") == 5, "stats tx counts every byte sent");
 
-    for (const char *bad : {"bogus", "fault", "fault late", "fault late x", "fault corrupt 0",
-                            "fault corrupt 413", "measure 1 2", "set block 00", "get"}) {
+    for (const char *bad :
+         {"bogus", "fault", "fault late", "fault late x", "fault corrupt 0", "fault corrupt 413",
+          "fault split 5", "fault split 0 10", "measure 1 2", "set block 00", "get"}) {
         std::string reply = sim.command(bad);
         CHECK(reply.rfind("error ", 0) == 0, "\"", bad, "\" answered \"", reply, "\"");
     }
@@ -821,13 +822,17 @@ void testLink()
           "hangup",      "reopen",           "measure auto",  "get block",
           "set block",   "clear record",     "stats",         "quit"})
         CHECK(text.find(word) != std::string::npos, "--help does not mention ", word);
+    for (const char *word : {"fault garbage-once", "fault split ", "fault split-once",
+                             "fault tail ", "fault tail-once", "queued=", "held="})
+        CHECK(text.find(word) != std::string::npos, "--help does not mention ", word);
     CHECK(runToEnd({"--no-such-option"}).first == 2, "an unknown option is not refused");
 }
 
 void testFaults()
 {
     TempDir recordings;
-    Sim sim({"--fast", "--recordings", recordings});
+    TempDir record;
+    Sim sim({"--fast", "--recordings", recordings, "--record", record});
     Port port(sim.pts());
     const Bytes forbidden = {0x55, 0x54, 0x57, 0x56, 0xFF};
 
@@ -915,6 +920,64 @@ void testFaults()
     CHECK(readBlock(port) == written, "corrupt 3: the second read is spoiled too");
     CHECK(sim.command("get block") == "ok " + toHex(written), "corrupt 3 changed the store");
     sim.ok("fault none");
+
+    // garbage-once: junk ahead of one reply, of any kind.
+    sim.ok("fault garbage-once 3");
+    port.send({'U'});
+    junk = port.receive(4, 1000);
+    CHECK(junk.size() == 4 && junk[3] == 'W' &&
+              std::find_first_of(junk.begin(), junk.begin() + 3, forbidden.begin(),
+                                 forbidden.end()) == junk.begin() + 3,
+          "garbage-once 3: got ", hex(junk));
+    port.exchange({'U'}, {'W'}, "the handshake after garbage-once");
+
+    // split-once: the head at once, the rest after the gap; the record and the counts hold
+    // only what has gone out. The next reply is whole.
+    sim.ok("clear record");
+    sim.ok("fault split-once 5 1500");
+    start = Clock::now();
+    port.send({'R'});
+    Bytes head = port.receive(5, 1000);
+    CHECK(head == Bytes(written.begin(), written.begin() + 5), "split-once 5: head ", hex(head));
+    CHECK(sim.stat("queued") == 507 && readFile(record.path() / "tx.bin") == head,
+          "split-once 5: the rest went out with the head, or the record has it early");
+    Bytes rest = port.receive(507, 4000);
+    elapsed = msSince(start);
+    CHECK(head + rest == written && elapsed >= 1500, "split-once 5 1500: rest of ", rest.size(),
+          " bytes after ", elapsed, " ms");
+    CHECK(readFile(record.path() / "tx.bin") == written, "split-once: tx.bin differs");
+    port.send({'R'});
+    CHECK(port.receive(512, 1000) == written, "split-once split the second read as well");
+
+    // split: every measurement, each after the gap.
+    sim.ok("measure 1 2 3 4 5 6");
+    const Bytes values = {0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6};
+    sim.ok("fault split 6 200");
+    for (int i = 0; i < 2; ++i) {
+        start = Clock::now();
+        port.exchange({0x10}, values, "split 6 200");
+        CHECK(msSince(start) >= 200, "split 6 200: measurement ", i + 1, " had no gap");
+    }
+    sim.ok("fault none");
+
+    // tail: a reply's tail comes glued ahead of the next reply of any kind, even after fault
+    // none; tail-once spoils one reply and, with its tail, the one after it.
+    auto part = [&](std::size_t from, std::size_t to) {
+        return Bytes(values.begin() + std::ptrdiff_t(from), values.begin() + std::ptrdiff_t(to));
+    };
+    sim.ok("fault tail 4");
+    port.send({0x10});
+    Bytes first = port.receiveFor(300);
+    CHECK(first == part(0, 4) && sim.stat("held") == 8, "tail 4: got ", hex(first));
+    port.exchange({0x10}, part(4, 12) + part(0, 4), "tail 4: the second measurement");
+    sim.ok("fault none");
+    port.exchange({'U'}, part(4, 12) + Bytes{'W'}, "tail 4: the handshake after fault none");
+    port.exchange({'U'}, {'W'}, "the handshake once the held bytes have gone");
+    sim.ok("fault tail-once 10");
+    port.exchange({0x10}, part(0, 10), "tail-once 10: the first measurement");
+    port.exchange({0x10}, part(10, 12) + values, "tail-once 10: the second measurement");
+    port.exchange({0x10}, values, "tail-once 10: the third measurement");
+    CHECK(sim.stat("held") == 0 && sim.stat("queued") == 0, "bytes left over after tail-once");
 }
 
 void testStopAfter()

@@ -301,14 +301,26 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             return "ok";
         }
     }
+    if (kind == "split" || kind == "split-once") {
+        std::optional<unsigned long> head =
+            words.size() == 4 ? parseNumber(words[2], 65535) : std::nullopt;
+        std::optional<unsigned long> gap =
+            words.size() == 4 ? parseNumber(words[3], 600000) : std::nullopt;
+        if (!head || *head < 1 || !gap)
+            return "error usage: fault " + kind + " <1..65535> <0..600000>";
+        const Split split{*head, Nanos(*gap) * kMillisecond};
+        (kind == "split" ? faults.split : faults.splitOnce) = split;
+        return "ok";
+    }
     struct Limit {
         const char *name;
         unsigned long min;
         unsigned long max;
     };
     static const Limit limits[] = {
-        {"late", 0, 600000},      {"short", 0, 65535}, {"garbage", 0, 65535},
-        {"stop-after", 0, 65535}, {"corrupt", 1, 412}, {"hangup-after", 1, 65535},
+        {"late", 0, 600000},        {"short", 0, 65535}, {"garbage", 0, 65535},
+        {"garbage-once", 1, 65535}, {"tail", 0, 65535},  {"tail-once", 0, 65535},
+        {"stop-after", 0, 65535},   {"corrupt", 1, 412}, {"hangup-after", 1, 65535},
     };
     for (const Limit &limit : limits) {
         if (kind != limit.name)
@@ -324,6 +336,12 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             faults.shortTo = *value;
         else if (kind == "garbage")
             faults.garbage = *value;
+        else if (kind == "garbage-once")
+            faults.garbageOnce = *value;
+        else if (kind == "tail")
+            faults.tail = *value;
+        else if (kind == "tail-once")
+            faults.tailOnce = *value;
         else if (kind == "stop-after")
             faults.stopAfter = int(*value);
         else if (kind == "corrupt")
@@ -332,20 +350,23 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             faults.hangupAfter = int(*value);
         return "ok";
     }
-    return "error usage: fault none | silent | late MS | short N | garbage N | ffonly | uonly | "
-           "stop-after K | corrupt K | hangup-after K";
+    return "error usage: fault none | silent | late MS | short N | garbage N | garbage-once N | "
+           "split N MS | split-once N MS | tail N | tail-once N | ffonly | uonly | stop-after K | "
+           "corrupt K | hangup-after K";
 }
 
 std::string Simulator::hangUp()
 {
     m_line.hangUp();
     m_unit->abandon();
+    m_unit->dropHeld();
     return "ok";
 }
 
 std::string Simulator::reopen()
 {
     m_unit->abandon();
+    m_unit->dropHeld();
     if (std::string error = m_line.open(); !error.empty())
         return "error " + error;
     pointLink();
@@ -356,7 +377,8 @@ std::string Simulator::stats() const
 {
     return "ok rx=" + std::to_string(m_line.received()) + " tx=" + std::to_string(m_line.sent()) +
            " writes=" + std::to_string(m_unit->writes()) +
-           " uploads=" + std::to_string(m_unit->uploads());
+           " uploads=" + std::to_string(m_unit->uploads()) +
+           " queued=" + std::to_string(m_line.queued()) + " held=" + std::to_string(m_unit->held());
 }
 
 void Simulator::pointLink()

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <utility>
 
 namespace sim {
 
@@ -113,15 +114,38 @@ void Unit::command(std::uint8_t byte, Nanos at)
 
 void Unit::reply(std::span<const std::uint8_t> bytes, Nanos at, bool cuttable)
 {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i < m_faults.garbage; ++i)
+    std::vector<std::uint8_t> body(bytes.begin(), bytes.end());
+    std::vector<std::uint8_t> held; // this reply's tail, for the next reply
+    std::optional<Split> split;
+    if (cuttable) {
+        if (m_faults.shortTo && body.size() > *m_faults.shortTo)
+            body.resize(*m_faults.shortTo);
+        std::optional<std::size_t> keep;
+        if (m_faults.tailOnce && body.size() > *m_faults.tailOnce)
+            keep = std::exchange(m_faults.tailOnce, std::nullopt);
+        else if (m_faults.tail && body.size() > *m_faults.tail)
+            keep = m_faults.tail;
+        if (keep) {
+            held.assign(body.begin() + std::ptrdiff_t(*keep), body.end());
+            body.resize(*keep);
+        }
+        if (m_faults.splitOnce && body.size() > m_faults.splitOnce->head)
+            split = std::exchange(m_faults.splitOnce, std::nullopt);
+        else if (m_faults.split && body.size() > m_faults.split->head)
+            split = m_faults.split;
+    }
+
+    // What an earlier reply held back goes first, then the junk, then this reply.
+    std::vector<std::uint8_t> out = std::exchange(m_held, std::move(held));
+    const std::size_t junk = m_faults.garbage + std::exchange(m_faults.garbageOnce, 0);
+    for (std::size_t i = 0; i < junk; ++i)
         out.push_back(kGarbage[m_garbageIndex++ % kGarbage.size()]);
-    std::size_t length = bytes.size();
-    if (cuttable && m_faults.shortTo)
-        length = std::min(length, *m_faults.shortTo);
-    out.insert(out.end(), bytes.begin(), bytes.begin() + std::ptrdiff_t(length));
+    const std::size_t head = split ? split->head : body.size();
+    out.insert(out.end(), body.begin(), body.begin() + std::ptrdiff_t(head));
     if (!out.empty())
         m_port.send(out, at + m_faults.late);
+    if (split)
+        m_port.send(std::span(body).subspan(head), at + m_faults.late, split->gap);
 }
 
 void Unit::replyBlock(Nanos at)
@@ -200,6 +224,7 @@ void Unit::blockReceived(Nanos at)
     const auto number = int(m_data.size() / kBlockSize);
     if (m_faults.hangupAfter && number == *m_faults.hangupAfter) {
         abandon();
+        dropHeld();
         m_port.hangUp();
         return;
     }

@@ -16,23 +16,37 @@ namespace sim {
 class UnitPort {
 public:
     virtual ~UnitPort() = default;
-    // Queues bytes to go out on the line, the first of them not before `ready`.
-    virtual void send(std::span<const std::uint8_t> bytes, Nanos ready) = 0;
+    // Queues bytes to go out on the line, the first of them not before `ready`, and, with a
+    // gap, not before the line has been silent that long after the byte sent before it.
+    virtual void send(std::span<const std::uint8_t> bytes, Nanos ready, Nanos gap = 0) = 0;
     // Drops the line at once (the pty master is closed).
     virtual void hangUp() = 0;
 };
 
-// Misbehaviour switched on from the control input; all off by default.
+// A reply cut in two: the first `head` bytes go out as usual, the rest after `gap` of silence.
+struct Split {
+    std::size_t head = 0;
+    Nanos gap = 0;
+};
+
+// Misbehaviour switched on from the control input; all off by default. Split and tail apply to
+// the replies that short cuts, and only to those longer than their head; a one-shot fault is
+// used up by the first reply it applies to and takes precedence over its standing form.
 struct Faults {
-    bool silent = false;                // answer nothing, store nothing
-    Nanos late = 0;                     // every reply starts this much later
-    std::optional<std::size_t> shortTo; // block and measurement replies cut to this many bytes
-    std::size_t garbage = 0;            // junk bytes sent ahead of every reply
-    bool ffOnly = false;                // upload blocks acknowledged with 0xFF alone
-    bool uOnly = false;                 // upload blocks acknowledged with 'U' alone
-    std::optional<int> stopAfter;       // acknowledge this many upload blocks, then nothing
-    std::size_t corrupt = 0;            // bytes changed in the first read-back after a write
-    std::optional<int> hangupAfter;     // hang up on receiving this upload block
+    bool silent = false;                 // answer nothing, store nothing
+    Nanos late = 0;                      // every reply starts this much later
+    std::optional<std::size_t> shortTo;  // block and measurement replies cut to this many bytes
+    std::size_t garbage = 0;             // junk bytes sent ahead of every reply
+    std::size_t garbageOnce = 0;         // junk bytes sent ahead of the next reply only
+    std::optional<Split> split;          // block and measurement replies sent in two parts
+    std::optional<Split> splitOnce;      // the same, for the next such reply only
+    std::optional<std::size_t> tail;     // the rest after this many bytes waits for the next reply
+    std::optional<std::size_t> tailOnce; // the same, for the next such reply only
+    bool ffOnly = false;                 // upload blocks acknowledged with 0xFF alone
+    bool uOnly = false;                  // upload blocks acknowledged with 'U' alone
+    std::optional<int> stopAfter;        // acknowledge this many upload blocks, then nothing
+    std::size_t corrupt = 0;             // bytes changed in the first read-back after a write
+    std::optional<int> hangupAfter;      // hang up on receiving this upload block
 };
 
 // Six values in reply order: PPK1, PPK2, GOiChS, ADC, LIGHT, POWER.
@@ -58,6 +72,10 @@ public:
 
     Faults &faults() { return m_faults; }
     void setFixedMeasurement(std::optional<Measurement> values) { m_fixed = values; }
+    // Reply bytes held back by a tail fault; they go out just ahead of the next reply. Clearing
+    // the faults keeps them, as it keeps a late reply on its way; only a lost line drops them.
+    std::size_t held() const { return m_held.size(); }
+    void dropHeld() { m_held.clear(); }
     Measurement measurement(Nanos at) const;
 
     const Block &block() const { return m_block; }
@@ -89,6 +107,7 @@ private:
     Faults m_faults;
     std::optional<Measurement> m_fixed;
     std::size_t m_garbageIndex = 0;
+    std::vector<std::uint8_t> m_held;
     bool m_corruptNextRead = false;
 
     Phase m_phase = Phase::Command;
