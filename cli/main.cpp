@@ -182,10 +182,11 @@ int commandWrite(const QStringList &arguments)
 {
     CommandLine line(
         QStringLiteral(
-            "Writes a settings file to the unit, then reads it back after the unit's 10 s "
-            "pause and compares.\n\nThe unit's own block is read first, and only the fields "
-            "the file (or --set) gives another value are laid over it; everything else goes "
-            "back as the unit holds it. A field the write changes must lie in its range "
+            "Writes a settings file to the unit, then reads it back after the unit's 10 s\n"
+            "pause and compares.\n\n"
+            "The unit's own block is read first, and only the fields that the file (or\n"
+            "--set) gives another value are laid over it; everything else goes back as the\n"
+            "unit holds it. A field the write changes must lie in its range\n"
             "(board_blink_rate 2-20, supervision_frequency 0-100, message_volume 2-16)."),
         true);
     const QCommandLineOption set(QStringLiteral("set"),

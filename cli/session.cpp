@@ -68,9 +68,10 @@ Session::Session(const Port &port, const Output &out)
 
 Session::~Session()
 {
-    // Ends the unit's session as the window's exit does; the answer changes nothing.
+    // Ends the unit's session as the window's exit does. Its answer would change nothing,
+    // so the tool does not wait for it.
     if (m_connected && !m_channel.hasFailed())
-        m_link.disconnect();
+        m_link.sendDisconnect();
 }
 
 int Session::openPort()
