@@ -3,6 +3,7 @@
 
 #include "app/tform1.h"
 #include "device/commands.h"
+#include "device/unitlink.h"
 #include "service/trendchart.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
@@ -55,18 +56,20 @@ void report(const char *what, double ratio, const char *target, bool ok)
 
 bool settingsBlockReceive()
 {
+    // The whole read as the program makes it: the line cleared, 'R', the block and the check
+    // that nothing follows it.
     SerialChannel channel;
     if (!channel.open(4))
         return false;
+    UnitLink link(channel);
     std::vector<double> times;
     std::uint8_t block[512];
     for (int i = 0; i < 9; ++i) {
         QElapsedTimer t;
         t.start();
-        channel.sendByte(Command::ReadSettings);
-        const int got = channel.receiveBytes(block, 512);
+        const UnitLink::BlockReply reply = link.readSettings(block);
         times.push_back(double(t.nsecsElapsed()) / 1e6);
-        if (got != 512)
+        if (!reply.complete())
             return false;
     }
     const double ratio = median(times) / (512 * ByteMs);
