@@ -12,8 +12,10 @@
 #include <QChartView>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
@@ -171,6 +173,31 @@ bool trendCost(TForm1 &form)
     return ratio <= 1.2 && growMiB <= 2.0;
 }
 
+// The unit's end hangs up while the window idles: the program notices it once and then
+// sleeps, instead of waking for a line that has gone.
+bool idleAfterLostLine(TForm1 &form, SimProcess &sim)
+{
+    // The event loop as the program runs it, for a while.
+    auto idle = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    sim.ok(QStringLiteral("hangup"));
+    idle(500);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    idle(2000);
+    const double ratio = (cpuSeconds() - cpu0) / (double(t.nsecsElapsed()) / 1e9);
+    const bool said =
+        form.Memo1->toPlainText().endsWith(QStringLiteral("Связь с устройством потеряна"));
+    std::printf("idle after the line was lost: said %s, port %s\n", said ? "once" : "not",
+                form.channel().isOpen() ? "still open" : "let go");
+    report("idle CPU after a lost line / wall", ratio, "< 0.01", said && ratio < 0.01);
+    return said && ratio < 0.01;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -188,6 +215,7 @@ int main(int argc, char *argv[])
     ok = connectToRead(form) && ok;
     ok = sirenUpload(form, uploadBlocks) && ok;
     ok = trendCost(form) && ok;
+    ok = idleAfterLostLine(form, sim) && ok;
     std::printf("%s\n", ok ? "all targets met" : "some targets missed");
     return ok ? 0 : 1;
 }
