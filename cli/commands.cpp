@@ -66,9 +66,7 @@ int info(const QList<Port> &ports)
     return runOnPorts(ports, [](const Port &port, const Output &out) {
         Session session(port, out);
         Block block;
-        if (const int status = session.connect())
-            return status;
-        if (const int status = session.readBlock(block))
+        if (const int status = session.connectAndRead(block))
             return status;
         out.result(
             QStringLiteral("device_type: %1 (%2)").arg(block[1]).arg(deviceTypeName(block[1])));
@@ -87,9 +85,7 @@ int read(const QList<Port> &ports, const QString &outPattern)
     return runOnPorts(ports, [&outPattern](const Port &port, const Output &out) {
         Session session(port, out);
         Block block;
-        if (const int status = session.connect())
-            return status;
-        if (const int status = session.readBlock(block))
+        if (const int status = session.connectAndRead(block))
             return status;
         const QByteArray json = SettingsFile::write(block, port.name, isoNow());
         if (outPattern.isEmpty()) {
@@ -110,9 +106,7 @@ int write(const QList<Port> &ports, const WriteOptions &options)
     return runOnPorts(ports, [&options](const Port &port, const Output &out) {
         Session session(port, out);
         Block unit;
-        if (const int status = session.connect())
-            return status;
-        if (const int status = session.readBlock(unit))
+        if (const int status = session.connectAndRead(unit))
             return status;
 
         Block outgoing = options.whole ? options.file.block : unit;
@@ -184,11 +178,9 @@ int reset(const QList<Port> &ports)
     return runOnPorts(ports, [](const Port &port, const Output &out) {
         Session session(port, out);
         Block unit;
-        if (const int status = session.connect())
-            return status;
         // The bytes past the factory values go back as the unit holds them, so they are read
         // first; a block that does not come whole is never written.
-        if (const int status = session.readBlock(unit))
+        if (const int status = session.connectAndRead(unit))
             return status;
         FactoryReset reset(session.link());
         if (!reset.send()) {
@@ -422,9 +414,7 @@ int diffSide(const QString &side, Block &block)
             return Status::BadInput;
         }
         Session session(ports->first(), Output(ports->first().name + QStringLiteral(": ")));
-        if (const int status = session.connect())
-            return status;
-        return session.readBlock(block);
+        return session.connectAndRead(block);
     }
     QFile file(side);
     if (!file.open(QIODevice::ReadOnly)) {

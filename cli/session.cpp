@@ -143,6 +143,13 @@ int Session::incomplete(const UnitLink::BlockReply &reply, const QString &what)
     return Status::NoAnswer;
 }
 
+int Session::connectAndRead(SettingsBlock::Block &block)
+{
+    if (const int status = connect())
+        return status;
+    return readBlock(block);
+}
+
 int Session::readBlock(SettingsBlock::Block &block)
 {
     const UnitLink::BlockReply reply = SettingsRead(m_link).run();

@@ -46,6 +46,8 @@ public:
     int connect();
     // The unit's settings block; only a complete reply is taken.
     int readBlock(SettingsBlock::Block &block);
+    // connect(), then readBlock().
+    int connectAndRead(SettingsBlock::Block &block);
     // The status for a reply that was not complete, after saying why.
     int incomplete(const UnitLink::BlockReply &reply, const QString &what);
     bool lineLost() const { return m_channel.hasFailed(); }
