@@ -30,6 +30,10 @@ public:
     // Every byte the unit received / sent, in order, once the line has settled.
     QByteArray received();
     QByteArray sent();
+    // How many bytes the unit has received, read from the record without waiting for the line
+    // to settle. Exact once the unit has answered the last byte sent to it: it records what it
+    // gets before it answers.
+    qint64 receivedCount() const;
     // Forgets the record so far, once the bytes already on their way have come in.
     void clearRecord();
 

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/tform1.h"
+#include "support/simprocess.h"
+
+#include <QByteArray>
+#include <optional>
+
+// The unit simulator on a pty linked as COM5 in a private COM folder, and the main window on
+// a clock sped up a hundredfold. The window is made after the simulator has started, so its
+// start-up scan lists COM5.
+struct ConnectedWindow {
+    ComFolder folder;
+    SimProcess sim{folder.path(), QStringLiteral("COM5")};
+    std::optional<TForm1> form;
+
+    // Starts the simulator, holding `block` as its settings when one is given, and opens the
+    // window; nothing is sent yet.
+    bool open(const QByteArray &block = {})
+    {
+        if (!sim.start())
+            return false;
+        if (!block.isEmpty())
+            sim.setBlock(block);
+        form.emplace(nullptr, 100);
+        return true;
+    }
+
+    // open(), then "Подключить"; the wire record starts empty after the connection's bytes.
+    // True when the window counts itself connected.
+    bool connect(const QByteArray &block = {})
+    {
+        if (!open(block))
+            return false;
+        form->Button1->click();
+        sim.clearRecord();
+        return form->connected();
+    }
+};
