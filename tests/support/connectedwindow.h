@@ -3,19 +3,17 @@
 #include "app/tform1.h"
 #include "support/simprocess.h"
 
-#include <QByteArray>
 #include <optional>
 
 // The unit simulator on a pty linked as COM5 in a private COM folder, and the main window on
-// a clock sped up a hundredfold. The window is made after the simulator has started, so its
-// start-up scan lists COM5.
+// a clock sped up a hundredfold, made once the simulator runs so that its scan lists COM5.
 struct ConnectedWindow {
     ComFolder folder;
     SimProcess sim{folder.path(), QStringLiteral("COM5")};
     std::optional<TForm1> form;
 
-    // Starts the simulator, holding `block` as its settings when one is given, and opens the
-    // window; nothing is sent yet.
+    // Starts the simulator, with `block` as its settings when one is given, and opens the
+    // window; nothing goes over the line.
     bool open(const QByteArray &block = {})
     {
         if (!sim.start())
@@ -26,8 +24,7 @@ struct ConnectedWindow {
         return true;
     }
 
-    // open(), then "Подключить"; the wire record starts empty after the connection's bytes.
-    // True when the window counts itself connected.
+    // open() and "Подключить"; the wire record then starts empty. True when connected.
     bool connect(const QByteArray &block = {})
     {
         if (!open(block))

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTest>
 
 #ifndef TARVIK2_SIM_PATH
@@ -94,11 +93,6 @@ QByteArray SimProcess::sent()
 {
     settle();
     return readRecord("tx.bin");
-}
-
-qint64 SimProcess::receivedCount() const
-{
-    return QFileInfo(m_work.path() + QStringLiteral("/record/rx.bin")).size();
 }
 
 void SimProcess::settle()
