@@ -4,22 +4,83 @@
 #include "app/apperror.h"
 #include "app/tform1.h"
 
+#include <vector>
+
 namespace {
+
 const QString NoData = QStringLiteral("НЕТ ДАННЫХ");
+using Values = SettingsBlock::Values;
+
+// One control bound to one value of the block: a text box or a track bar to a number, a
+// check box to a flag.
+struct FieldRow {
+    QWidget *control;
+    std::int32_t *(*number)(Values &);
+    bool *(*flag)(Values &);
+    // The version box keeps its text when the fields go to no data.
+    bool keptWithoutData;
+};
+
+FieldRow number(QWidget *control, std::int32_t *(*value)(Values &), bool kept = false)
+{
+    return {control, value, nullptr, kept};
+}
+
+FieldRow flag(QCheckBox *control, bool *(*value)(Values &))
+{
+    return {control, nullptr, value, false};
+}
+
+} // namespace
+
+// The one table of the written fields, in the order a write converts their texts, so the
+// first bad field is the one reported: the order the unit's block has always been filled in.
+static std::vector<FieldRow> fieldRows(const TForm1 &f)
+{
+    return {
+        number(
+            f.Edit1, [](Values &v) { return &v.version; }, true),
+        number(f.Edit5, [](Values &v) { return &v.address; }),
+        number(f.Edit6, [](Values &v) { return &v.zone; }),
+        number(f.Edit7, [](Values &v) { return &v.boardDrift; }),
+        number(f.Edit8, [](Values &v) { return &v.lineDrift; }),
+        number(f.Edit9, [](Values &v) { return &v.signalDeparture; }),
+        number(f.Edit10, [](Values &v) { return &v.openLevel; }),
+        number(f.Edit11, [](Values &v) { return &v.inputShortLevel; }),
+        number(f.Edit12, [](Values &v) { return &v.triggerLevel; }),
+        number(f.Edit20, [](Values &v) { return &v.lineShortLevel; }),
+        flag(f.CheckBox5, [](Values &v) { return &v.relay[0]; }),
+        flag(f.CheckBox6, [](Values &v) { return &v.relay[1]; }),
+        flag(f.CheckBox7, [](Values &v) { return &v.relay[2]; }),
+        flag(f.CheckBox8, [](Values &v) { return &v.relay[3]; }),
+        flag(f.CheckBox9, [](Values &v) { return &v.relay[4]; }),
+        flag(f.CheckBox10, [](Values &v) { return &v.relay[5]; }),
+        flag(f.CheckBox1, [](Values &v) { return &v.supervise[0]; }),
+        flag(f.CheckBox2, [](Values &v) { return &v.supervise[1]; }),
+        flag(f.CheckBox3, [](Values &v) { return &v.supervise[2]; }),
+        flag(f.CheckBox4, [](Values &v) { return &v.supervise[3]; }),
+        flag(f.CheckBox11, [](Values &v) { return &v.litOnDuty; }),
+        flag(f.CheckBox12, [](Values &v) { return &v.blinkOnFire; }),
+        number(f.TrackBar1, [](Values &v) { return &v.blinkRate; }),
+        number(f.TrackBar2, [](Values &v) { return &v.supervisionFrequency; }),
+        number(f.TrackBar3, [](Values &v) { return &v.volume; }),
+        number(f.Edit13, [](Values &v) { return &v.boardDeparture; }),
+    };
 }
 
 void TForm1::clearall()
 {
-    for (QLineEdit *edit :
-         {Edit4, Edit5, Edit6, Edit7, Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit20})
-        edit->setText(NoData);
-    // A bar clamps to its range and reports only a real change.
-    TrackBar1->setValue(1);
-    TrackBar2->setValue(1);
-    TrackBar3->setValue(1);
-    for (QCheckBox *box : {CheckBox5, CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10,
-                           CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox11, CheckBox12})
-        box->setChecked(false);
+    Edit4->setText(NoData);
+    for (const FieldRow &row : fieldRows(*this)) {
+        if (auto *edit = qobject_cast<QLineEdit *>(row.control)) {
+            if (!row.keptWithoutData)
+                edit->setText(NoData);
+        } else if (auto *bar = qobject_cast<QSlider *>(row.control)) {
+            bar->setValue(1); // a bar clamps to its range and reports only a real change
+        } else if (auto *box = qobject_cast<QCheckBox *>(row.control)) {
+            box->setChecked(false);
+        }
+    }
 }
 
 void TForm1::TrackBar1Change() { Edit3->setText(Hints::blinkRate(TrackBar1->value())); }
@@ -32,61 +93,32 @@ void TForm1::Button13Click() { TrackBar2->setValue(TrackBar2->value() + 1); }
 
 void TForm1::Button14Click() { TrackBar2->setValue(TrackBar2->value() - 1); }
 
-void TForm1::showSettings(const SettingsBlock::Values &v)
+void TForm1::showSettings(const SettingsBlock::Values &shown)
 {
-    Edit1->setText(QString::number(v.version));
+    Values v = shown;
     Edit2->setText(QString::number(v.launchCount));
     if (const auto type = SettingsBlock::deviceTypeText(v.deviceType))
         Edit4->setText(*type);
-    Edit5->setText(QString::number(v.address));
-    Edit6->setText(QString::number(v.zone));
-    Edit7->setText(QString::number(v.boardDrift));
-    Edit8->setText(QString::number(v.lineDrift));
-    Edit9->setText(QString::number(v.signalDeparture));
-    Edit10->setText(QString::number(v.openLevel));
-    Edit11->setText(QString::number(v.inputShortLevel));
-    Edit12->setText(QString::number(v.triggerLevel));
-    Edit13->setText(QString::number(v.boardDeparture));
-    Edit20->setText(QString::number(v.lineShortLevel));
-    QCheckBox *const relay[] = {CheckBox5, CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10};
-    for (int i = 0; i < 6; ++i)
-        relay[i]->setChecked(v.relay[i]);
-    QCheckBox *const supervise[] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4};
-    for (int i = 0; i < 4; ++i)
-        supervise[i]->setChecked(v.supervise[i]);
-    CheckBox11->setChecked(v.litOnDuty);
-    CheckBox12->setChecked(v.blinkOnFire);
-    TrackBar1->setValue(v.blinkRate);
-    TrackBar2->setValue(v.supervisionFrequency);
-    TrackBar3->setValue(v.volume);
+    for (const FieldRow &row : fieldRows(*this)) {
+        if (auto *edit = qobject_cast<QLineEdit *>(row.control))
+            edit->setText(QString::number(*row.number(v)));
+        else if (auto *bar = qobject_cast<QSlider *>(row.control))
+            bar->setValue(*row.number(v));
+        else if (auto *box = qobject_cast<QCheckBox *>(row.control))
+            box->setChecked(*row.flag(v));
+    }
 }
 
-// The window's values, each text converted in the order the unit's block has always been
-// filled in, so the first bad field is the one reported.
 SettingsBlock::Values TForm1::windowSettings() const
 {
-    SettingsBlock::Values v;
-    v.version = toInteger(Edit1->text());
-    v.address = toInteger(Edit5->text());
-    v.zone = toInteger(Edit6->text());
-    v.boardDrift = toInteger(Edit7->text());
-    v.lineDrift = toInteger(Edit8->text());
-    v.signalDeparture = toInteger(Edit9->text());
-    v.openLevel = toInteger(Edit10->text());
-    v.inputShortLevel = toInteger(Edit11->text());
-    v.triggerLevel = toInteger(Edit12->text());
-    v.lineShortLevel = toInteger(Edit20->text());
-    const QCheckBox *relay[] = {CheckBox5, CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10};
-    for (int i = 0; i < 6; ++i)
-        v.relay[i] = relay[i]->isChecked();
-    const QCheckBox *supervise[] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4};
-    for (int i = 0; i < 4; ++i)
-        v.supervise[i] = supervise[i]->isChecked();
-    v.litOnDuty = CheckBox11->isChecked();
-    v.blinkOnFire = CheckBox12->isChecked();
-    v.blinkRate = TrackBar1->value();
-    v.supervisionFrequency = TrackBar2->value();
-    v.volume = TrackBar3->value();
-    v.boardDeparture = toInteger(Edit13->text());
+    Values v;
+    for (const FieldRow &row : fieldRows(*this)) {
+        if (auto *edit = qobject_cast<QLineEdit *>(row.control))
+            *row.number(v) = toInteger(edit->text());
+        else if (auto *bar = qobject_cast<QSlider *>(row.control))
+            *row.number(v) = bar->value();
+        else if (auto *box = qobject_cast<QCheckBox *>(row.control))
+            *row.flag(v) = box->isChecked();
+    }
     return v;
 }

@@ -18,7 +18,6 @@ public:
     void sleep(int ms) const;
 
     void setIdleHook(std::function<void()> hook) { m_idle = std::move(hook); }
-    const std::function<void()> &idleHook() const { return m_idle; }
     int speedup() const { return m_speedup; }
 
 private:

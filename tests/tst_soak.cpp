@@ -52,6 +52,8 @@ const QString NoData = QStringLiteral("НЕТ ДАННЫХ");
 const QString ReadDone = QStringLiteral("Прочитано");
 const QString LostLine = QStringLiteral("Связь с устройством потеряна");
 const QString NoAnswer = QStringLiteral("Нет ответа от устройства");
+const QString ReadMisaligned =
+    QStringLiteral("Ошибка чтения: ответ не совпал с запросом, данные отброшены");
 const QString Bang = QStringLiteral("!!!!!!!!!!!!!!!!");
 
 // ---- The window's fields and the settings block, written out independently of the program.
@@ -380,12 +382,16 @@ enum class FaultKind {
     FfOnly,
     StopAfter,
     Corrupt,
-    HangupAfter
+    HangupAfter,
+    JunkOnce,  // junk ahead of the next reply only
+    SplitOnce, // the next data reply's tail comes after a gap of m ms
+    TailOnce   // the next data reply's tail is held back and sent ahead of the reply after it
 };
 
 struct Fault {
     FaultKind kind = FaultKind::None;
     int n = 0;
+    int ms = 0;
 
     bool is(FaultKind k) const { return kind == k; }
     QString command() const
@@ -409,6 +415,12 @@ struct Fault {
             return QStringLiteral("fault corrupt %1").arg(n);
         case FaultKind::HangupAfter:
             return QStringLiteral("fault hangup-after %1").arg(n);
+        case FaultKind::JunkOnce:
+            return QStringLiteral("fault garbage-once %1").arg(n);
+        case FaultKind::SplitOnce:
+            return QStringLiteral("fault split-once %1 %2").arg(n).arg(ms);
+        case FaultKind::TailOnce:
+            return QStringLiteral("fault tail-once %1").arg(n);
         }
         return {};
     }
@@ -494,9 +506,12 @@ private:
     void checkMeasurement(Op op, const Fault &fault, const Before &before, const QByteArray &rx,
                           const QByteArray &tx);
     void checkScan(const QStringList &lines);
+    void checkHangup();
     void checkRecordings();
     QByteArray recording(Slot slot) const;
     void settleLine();
+    int heldBytes();
+    void drainHeldTail();
     void portGone();
 
     void report(Severity severity, const QString &what);
@@ -516,9 +531,7 @@ private:
     bool m_connected = false;
     bool m_portUp = true;         // the unit's line is there
     bool m_programPortOk = false; // the program holds the line open and working
-    // A failed handshake may have left unread replies in the driver; the next measurement
-    // then shows bytes of those, which is not what it is checked for.
-    bool m_lineDirty = false;
+    bool m_heldWhenLost = false;  // the program held the line when it went
     std::array<Sound, 3> m_sounds;
     std::array<QByteArray, 3> m_recorded; // what the recordings held when last looked at
     LastUpload m_lastMessages;
@@ -603,6 +616,7 @@ Fault Soak::pickFault(Op op)
 {
     const double r = m_rng.generateDouble();
     auto late = [this] { return Fault{FaultKind::Late, 5 + m_rng.bounded(36)}; };
+    auto junkOnce = [this] { return Fault{FaultKind::JunkOnce, 1 + m_rng.bounded(8)}; };
     auto slowRead = [this] {
         return m_rng.bounded(3) == 0 ? Fault{FaultKind::Silent, 0}
                                      : Fault{FaultKind::Short, m_rng.bounded(BlockSize)};
@@ -612,13 +626,15 @@ Fault Soak::pickFault(Op op)
         if (r < 0.01)
             return {FaultKind::Short, m_rng.bounded(BlockSize)};
         if (r < 0.22) {
-            switch (m_rng.bounded(4)) {
+            switch (m_rng.bounded(5)) {
             case 0:
                 return {FaultKind::Silent, 0};
             case 1:
                 return {FaultKind::Garbage, 1 + m_rng.bounded(8)};
             case 2:
                 return {FaultKind::Corrupt, 1 + m_rng.bounded(412)};
+            case 3:
+                return junkOnce();
             default:
                 return late();
             }
@@ -629,6 +645,10 @@ Fault Soak::pickFault(Op op)
             return slowRead();
         if (r < 0.20)
             return late();
+        if (r < 0.25)
+            return junkOnce();
+        if (r < 0.30) // the tail comes well within the block's time-out: a whole reply
+            return {FaultKind::SplitOnce, 1 + m_rng.bounded(BlockSize - 1), 10 + m_rng.bounded(50)};
         return {};
     case Op::Write:
     case Op::Reset:
@@ -636,6 +656,8 @@ Fault Soak::pickFault(Op op)
             return slowRead();
         if (r < 0.25)
             return m_rng.bounded(2) ? late() : Fault{FaultKind::Corrupt, 1 + m_rng.bounded(412)};
+        if (r < 0.30)
+            return junkOnce();
         return {};
     case Op::Messages:
     case Op::Siren:
@@ -660,12 +682,19 @@ Fault Soak::pickFault(Op op)
         return {};
     case Op::Ticks:
     case Op::Measure:
-        if (r < 0.25) {
-            switch (m_rng.bounded(3)) {
+        if (r < 0.35) {
+            switch (m_rng.bounded(6)) {
             case 0:
                 return {FaultKind::Silent, 0};
             case 1:
                 return late();
+            case 2:
+                return junkOnce();
+            case 3: // the tail misses the reply's time-out
+                return {FaultKind::SplitOnce, 1 + m_rng.bounded(MeasurementSize - 1),
+                        150 + m_rng.bounded(150)};
+            case 4:
+                return {FaultKind::TailOnce, m_rng.bounded(MeasurementSize)};
             default:
                 return {FaultKind::Short, m_rng.bounded(MeasurementSize)};
             }
@@ -813,14 +842,22 @@ QByteArray Soak::recording(Slot slot) const
 
 void Soak::settleLine()
 {
+    // Bytes the unit still has queued (a split reply's tail) are on their way too.
     QString before = m_sim.ok(QStringLiteral("stats"));
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 100; ++i) {
         QTest::qWait(10);
         const QString now = m_sim.ok(QStringLiteral("stats"));
-        if (now == before)
+        if (now == before && now.contains(QStringLiteral(" queued=0")))
             return;
         before = now;
     }
+}
+
+int Soak::heldBytes()
+{
+    const QString stats = m_sim.ok(QStringLiteral("stats"));
+    const qsizetype at = stats.indexOf(QStringLiteral("held="));
+    return at < 0 ? 0 : stats.mid(at + 5).section(QLatin1Char(' '), 0, 0).toInt();
 }
 
 void Soak::portGone()
@@ -892,13 +929,46 @@ bool Soak::step(int index)
     }
     if (m_fault.is(FaultKind::Late))
         QTest::qWait(LateSettleMs);
+    if (m_op == Op::Hangup && m_heldWhenLost) {
+        // The program notices a line lost while it idles, once.
+        QElapsedTimer waited;
+        waited.start();
+        while (linesFrom(m_form, before.lines).isEmpty() && waited.elapsed() < 3000)
+            QTest::qWait(10);
+        m_lines = linesFrom(m_form, before.lines);
+    }
 
     const bool boxShown = m_boxes.texts.size() > before.boxes;
     if (boxShown || std::any_of(m_lines.begin(), m_lines.end(), isFailureLine))
         ++failuresReported;
     check(m_op, m_fault, before);
     checkRecordings();
+    if (m_fault.is(FaultKind::TailOnce))
+        drainHeldTail();
     return true;
+}
+
+// A tail the unit still holds goes out glued ahead of its next reply. One measurement takes
+// it: that reply is shifted and must not be shown.
+void Soak::drainHeldTail()
+{
+    if (heldBytes() == 0)
+        return;
+    if (!m_programPortOk) {
+        m_sim.ok(QStringLiteral("reopen")); // a new line drops what was held
+        m_portUp = true;
+        return;
+    }
+    const QStringList measured = measuredOf(m_form);
+    const qint64 points = m_form.trend().count();
+    m_sim.clearRecord();
+    m_form.Button7->click();
+    settleLine();
+    if (measuredOf(m_form) != measured || m_form.trend().count() != points)
+        report(Severity::DataCorrupted,
+               QStringLiteral("a measurement shifted by a held tail was shown"));
+    if (heldBytes() != 0)
+        report(Severity::Other, QStringLiteral("the held tail never went out"));
 }
 
 void Soak::run(Op op)
@@ -930,13 +1000,13 @@ void Soak::run(Op op)
         m_form.Button7->click();
         break;
     case Op::Hangup:
+        m_heldWhenLost = m_programPortOk;
         m_sim.ok(QStringLiteral("hangup"));
         portGone();
         break;
     case Op::Reopen:
         m_sim.ok(QStringLiteral("reopen"));
         m_portUp = true;
-        m_lineDirty = false;
         break;
     case Op::Scan:
         m_form.Button15->click();
@@ -982,6 +1052,8 @@ void Soak::check(Op op, const Fault &fault, const Before &before)
         checkScan(m_lines);
         break;
     case Op::Hangup:
+        checkHangup();
+        break;
     case Op::Reopen:
     case Op::UnitChanged:
         if (!m_lines.isEmpty())
@@ -995,6 +1067,7 @@ void Soak::check(Op op, const Fault &fault, const Before &before)
 void Soak::checkSettingsRead(const Fault &fault, const QStringList &lines, const QByteArray &tx,
                              bool portOk)
 {
+    const QByteArray heldBefore = m_held;
     if (lines.value(0) != QStringLiteral("ЖДИТЕ...") || lines.size() != 2) {
         report(Severity::Other, QStringLiteral("a settings read logged something unexpected"));
         return;
@@ -1004,7 +1077,20 @@ void Soak::checkSettingsRead(const Fault &fault, const QStringList &lines, const
         expectGot = 0;
     else if (fault.is(FaultKind::Short) && fault.n < BlockSize)
         expectGot = fault.n;
+    // Junk ahead of the block shifts it: all of it comes, and more right behind.
+    const bool shifted = portOk && fault.is(FaultKind::JunkOnce);
     const QString result = lines[1];
+    if (shifted) {
+        if (result == ReadDone)
+            report(Severity::DataCorrupted, QStringLiteral("a shifted block was taken"));
+        else if (result != ReadMisaligned)
+            report(Severity::Other, QStringLiteral("a shifted block was refused oddly"));
+        if (m_form.Edit5->text() != NoData)
+            report(Severity::DataCorrupted, QStringLiteral("a shifted block left data shown"));
+        if (m_held != heldBefore)
+            report(Severity::DataCorrupted, QStringLiteral("a shifted block was kept"));
+        return;
+    }
     if (result == ReadDone) {
         if (expectGot >= 0) {
             report(
@@ -1052,6 +1138,7 @@ void Soak::checkConnect(const Fault &fault, const QStringList &lines, const QByt
     } else {
         m_programPortOk = true;
         const bool mustFail = fault.is(FaultKind::Silent) || fault.is(FaultKind::Garbage) ||
+                              fault.is(FaultKind::JunkOnce) ||
                               (fault.is(FaultKind::Late) && fault.n >= 15);
         if (ok && mustFail)
             report(Severity::FalseSuccess,
@@ -1063,13 +1150,10 @@ void Soak::checkConnect(const Fault &fault, const QStringList &lines, const QByt
             report(Severity::Other, QStringLiteral("the unit received %1").arg(rx.toHex()));
     }
     if (ok) {
-        m_lineDirty = false;
         checkSettingsRead(fault, lines.mid(1), tx, m_portUp);
     } else {
         if (lines.value(0) != QStringLiteral("Ошибка подключения"))
             report(Severity::Other, QStringLiteral("a failed connect did not say so"));
-        if (m_portUp && !fault.is(FaultKind::Silent))
-            m_lineDirty = true;
     }
     m_connected = ok;
 }
@@ -1198,6 +1282,11 @@ void Soak::checkReset(const Fault &fault, const Before &before, const QStringLis
     if (fault.is(FaultKind::None) || fault.is(FaultKind::Late)) {
         if (result != QStringList{QStringLiteral("Завдские настройки")})
             report(Severity::Other, QStringLiteral("a clean reset reported differences"));
+    } else if (fault.is(FaultKind::JunkOnce)) {
+        if (result !=
+            QStringList{Bang, QStringLiteral("Ошибок:"), QString::number(BlockSize), Bang})
+            report(Severity::FalseSuccess,
+                   QStringLiteral("a shifted read-back was not refused as a whole"));
     } else if (fault.is(FaultKind::Corrupt)) {
         if (result != QStringList{Bang, QStringLiteral("Ошибок:"), QString::number(fault.n), Bang})
             report(Severity::Other,
@@ -1309,6 +1398,8 @@ void Soak::checkUpload(bool messages, const Fault &fault, const QStringList &lin
     }
     if (hungUp && m_programPortOk) {
         portGone();
+        if (m_form.connected())
+            report(Severity::Other, QStringLiteral("still connected after the line was lost"));
         m_connected = m_form.connected();
     }
     if (failed && (fault.is(FaultKind::FfOnly) || fault.is(FaultKind::StopAfter)))
@@ -1326,8 +1417,25 @@ void Soak::checkMeasurement(Op op, const Fault &fault, const Before &before, con
     const QByteArray requests = m_programPortOk ? QByteArray(exchanges, char(0x10)) : QByteArray();
     if (rx != requests)
         report(Severity::Other, QStringLiteral("the unit received %1").arg(rx.toHex()));
-    if (m_lineDirty)
+    // Faults that cut or shift a reply: whatever is shown must be a reply the unit sent whole,
+    // never bytes of two.
+    if (fault.is(FaultKind::JunkOnce) || fault.is(FaultKind::SplitOnce) ||
+        fault.is(FaultKind::TailOnce)) {
+        const QStringList shown = measuredOf(m_form);
+        if (shown == before.measured)
+            return;
+        const int junk = fault.is(FaultKind::JunkOnce) ? fault.n : 0;
+        for (qsizetype at = junk; at + MeasurementSize <= tx.size(); at += MeasurementSize) {
+            if (measurementText(tx.mid(at, MeasurementSize)) == shown) {
+                ++measurementsChecked;
+                return;
+            }
+        }
+        report(Severity::DataCorrupted,
+               QStringLiteral("a measurement shown that the unit never sent: %1 / %2")
+                   .arg(shown.join(QLatin1Char(' ')), QString::fromLatin1(tx.toHex())));
         return;
+    }
     const bool whole = m_programPortOk && !fault.is(FaultKind::Silent) &&
                        !(fault.is(FaultKind::Short) && fault.n < MeasurementSize);
     const qint64 points = m_form.trend().count() - before.points;
@@ -1348,6 +1456,21 @@ void Soak::checkMeasurement(Op op, const Fault &fault, const Before &before, con
         report(Severity::Other, QStringLiteral("%1 chart points for %2 ticks")
                                     .arg(points)
                                     .arg(op == Op::Ticks ? exchanges : 0));
+}
+
+// A line lost under a program that holds it is said once, and ends the connection.
+void Soak::checkHangup()
+{
+    const QStringList want = m_heldWhenLost ? QStringList{LostLine} : QStringList{};
+    if (m_lines != want)
+        report(Severity::Other, QStringLiteral("a lost line was not said exactly once"));
+    if (m_heldWhenLost) {
+        if (m_form.connected())
+            report(Severity::Other, QStringLiteral("still connected after the line was lost"));
+        if (m_form.channel().isOpen())
+            report(Severity::Other, QStringLiteral("the lost port is still open"));
+        m_connected = false;
+    }
 }
 
 void Soak::checkScan(const QStringList &lines)

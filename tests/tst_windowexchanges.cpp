@@ -1,17 +1,23 @@
-// The window while it talks to the unit: the upload buttons, and the rule that a handler has
-// the line to itself (no measurement tick and no user input until it ends).
+// The window while it talks to the unit: the upload buttons, the rule that a handler has the
+// line to itself (no measurement tick and no user input until it ends), and what the window
+// does when the line, the unit or a file misbehaves.
 
+#include "app/apperror.h"
+#include "app/handlerguard.h"
 #include "app/tform1.h"
+#include "support/ptypeer.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
 #include "support/windowlog.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -45,6 +51,14 @@ private slots:
     void noTickInsideUpload();
     void noTickInsideSettingsWrite();
     void userInputDroppedWhileBusy();
+
+    void strayRepliesNeverShift();
+    void lostLineSaidOnce();
+    void unaskedInputIsBounded();
+    void inputKeptWhilePolling();
+    void onlyRegularFilesUploaded();
+    void fileChangedMidUploadSendsTheOriginal();
+    void errorBoxFromNestedHandlerTakesKeys();
 
 private:
     std::optional<QTemporaryDir> m_dir;
@@ -191,6 +205,195 @@ void WindowExchangesTest::userInputDroppedWhileBusy()
     form.Button5->click();
     QCoreApplication::processEvents();
     QCOMPARE(sim.received(), QByteArray("R"));
+}
+
+namespace {
+
+// The simulator as COM5 and a window connected to it, clocks a hundred times faster.
+struct Connected {
+    ComFolder folder;
+    SimProcess sim{folder.path(), "COM5"};
+    std::optional<TForm1> form;
+
+    bool start()
+    {
+        if (!sim.start())
+            return false;
+        form.emplace(nullptr, 100);
+        form->Button1->click();
+        sim.clearRecord();
+        return form->connected();
+    }
+};
+
+QStringList measured(const TForm1 &form)
+{
+    QStringList texts;
+    for (const QLineEdit *box :
+         {form.Edit14, form.Edit15, form.Edit16, form.Edit17, form.Edit18, form.Edit19})
+        texts << box->text();
+    return texts;
+}
+
+} // namespace
+
+// A reply with junk ahead of it, or one that comes after its time-out, is never taken for the
+// next one: nothing shifted is shown or written, and the next exchange is right again.
+void WindowExchangesTest::strayRepliesNeverShift()
+{
+    Connected c;
+    QVERIFY(c.start());
+    TForm1 &f = *c.form;
+    const QByteArray unit = c.sim.block();
+
+    c.sim.ok("fault garbage-once 3");
+    f.Button5->click();
+    QCOMPARE(logLines(f).last(),
+             QString("Ошибка чтения: ответ не совпал с запросом, данные отброшены"));
+    QCOMPARE(f.Edit5->text(), QString("НЕТ ДАННЫХ"));
+    f.Button5->click();
+    QCOMPARE(logLines(f).last(), QString("Прочитано"));
+    QCOMPARE(f.Edit5->text(), QString::number(quint8(unit[6])));
+    c.sim.clearRecord();
+    f.Button4->click(); // the unit's own block goes back unchanged
+    QCOMPARE(c.sim.received().mid(0, 513), QByteArray("S") + unit);
+
+    c.sim.ok("measure 1 2 3 4 5 6");
+    c.sim.ok("fault late 300");
+    const QStringList before = measured(f);
+    f.Button7->click();
+    QCOMPARE(measured(f), before);
+    QTest::qWait(400); // the late reply is in the driver now
+    c.sim.ok("fault none");
+    c.sim.ok("measure 7 8 9 10 11 12");
+    f.Button7->click();
+    QCOMPARE(measured(f), QStringList({"7", "8", "9", "10", "11", "12"}));
+
+    c.sim.ok("fault tail-once 5"); // the rest comes glued ahead of the next reply
+    f.Button7->click();
+    f.Button7->click();
+    QCOMPARE(measured(f), QStringList({"7", "8", "9", "10", "11", "12"}));
+    c.sim.ok("measure 13 14 15 16 17 18");
+    f.Button7->click();
+    QCOMPARE(measured(f), QStringList({"13", "14", "15", "16", "17", "18"}));
+}
+
+// The unit's end hangs up while the window idles: said once, the port let go, and a new
+// connect works when the unit is back.
+void WindowExchangesTest::lostLineSaidOnce()
+{
+    Connected c;
+    QVERIFY(c.start());
+    TForm1 &f = *c.form;
+    const int lines = int(logLines(f).size());
+    c.sim.ok("hangup");
+    QTRY_VERIFY(!f.channel().isOpen());
+    QTest::qWait(100);
+    QCOMPARE(logLines(f).mid(lines), QStringList({"Связь с устройством потеряна"}));
+    QVERIFY(!f.connected());
+    c.sim.ok("reopen");
+    f.Button1->click();
+    QVERIFY(f.connected());
+    QCOMPARE(logLines(f).last(), QString("Прочитано"));
+}
+
+// A port that talks unasked: the program keeps only a little of it, so the line fills up
+// instead of the program's memory, and none of it passes for a reply.
+void WindowExchangesTest::unaskedInputIsBounded()
+{
+    ComFolder folder;
+    PtyPeer peer;
+    folder.link("COM5", peer.slavePath());
+    TForm1 form(nullptr, 100);
+    form.Button1->click(); // no answer: the port stays open, as a failed handshake leaves it
+    QVERIFY(form.channel().isOpen());
+    const QByteArray chatter(4096, 'x');
+    qint64 taken = 0;
+    for (int round = 0; round < 200; ++round) {
+        taken += peer.offer(chatter);
+        QCoreApplication::processEvents();
+    }
+    // 800 KiB offered: a program that keeps everything takes it all.
+    QVERIFY2(taken < 200 * 1024, qPrintable(QString::number(taken)));
+    peer.readAvailable(); // what the handshake sent
+    QTimer::singleShot(20, [&] { peer.write(QByteArray(12, '\x01')); });
+    form.Button7->click(); // the chatter is dropped before the request
+    QCOMPARE(measured(form), QStringList({"257", "257", "257", "257", "257", "257"}));
+}
+
+// Keys and clicks made while the service panel polls all reach the window, in order, even
+// with a unit that never answers.
+void WindowExchangesTest::inputKeptWhilePolling()
+{
+    Connected c;
+    QVERIFY(c.start());
+    TForm1 &f = *c.form;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    c.sim.ok("fault silent");
+    f.Edit5->clear();
+    f.Button9->click(); // polling on
+    const QString typed = "1234567890";
+    for (int i = 0; i < typed.size(); ++i)
+        QTimer::singleShot(37 * i, [&f, c = typed[i]] { QTest::keyClick(f.Edit5, c.toLatin1()); });
+    QTRY_COMPARE(f.Edit5->text(), typed);
+    QVERIFY(f.Timer1->isActive());
+    QTimer::singleShot(0, [&f] { QTest::mouseClick(f.Button9, Qt::LeftButton); });
+    QTRY_VERIFY(!f.Timer1->isActive());
+}
+
+void WindowExchangesTest::onlyRegularFilesUploaded()
+{
+    Connected c;
+    QVERIFY(c.start());
+    QCOMPARE(::mkfifo("SIREN.wav", 0600), 0); // would wait for a writer for ever
+    c.form->Button8->click();
+    QCOMPARE(logLines(*c.form).mid(logLines(*c.form).size() - 2),
+             QStringList({"Открытие SIREN.WAV", "Файл SIREN.wav: это не обычный файл"}));
+    QCOMPARE(c.sim.received(), QByteArray());
+}
+
+// The unit gets the file as it was when the upload began, whatever happens to it meanwhile.
+void WindowExchangesTest::fileChangedMidUploadSendsTheOriginal()
+{
+    Connected c;
+    QVERIFY(c.start());
+    const QByteArray original = wav(200, 'o');
+    write("SIREN.wav", original);
+    QObject::connect(c.form->ProgressBar1, &QProgressBar::valueChanged, [](int value) {
+        if (value == 3) {
+            QFile f("SIREN.wav");
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.seek(44 + 100 * 512);
+            f.write(QByteArray(512, 'z'));
+            f.resize(44 + 150 * 512);
+        }
+    });
+    c.form->Button8->click();
+    QCOMPARE(logLines(*c.form).last(), QString("Успешно"));
+    QCOMPARE(c.sim.received(), QByteArray("\x70\x00\xC8", 3) + original.mid(44, 200 * 512));
+}
+
+// An error raised in a handler that runs inside another one shows a box that takes keys.
+void WindowExchangesTest::errorBoxFromNestedHandlerTakesKeys()
+{
+    TForm1 form(nullptr, 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    bool forced = false;
+    QTimer::singleShot(100, [] {
+        if (QWidget *box = QApplication::activeModalWidget())
+            QTest::keyClick(box, Qt::Key_Escape);
+    });
+    QTimer::singleShot(3000, [&forced] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            forced = true;
+            box->done(0);
+        }
+    });
+    HandlerGuard &guard = HandlerGuard::instance();
+    guard.run([&guard] { guard.run([] { throw ConversionError("x"); }); });
+    QVERIFY2(!forced, "the box took no key");
 }
 
 QTEST_MAIN(WindowExchangesTest)

@@ -38,6 +38,14 @@ SoundUpload::SoundUpload(UnitLink &link, const Clock &clock, View view)
 
 bool SoundUpload::run(Set set)
 {
+    QStringList files;
+    for (int slot = 0; slot < fileCount(set); ++slot)
+        files << fileName(set, slot);
+    return run(set, files);
+}
+
+bool SoundUpload::run(Set set, const QStringList &paths)
+{
     const auto closer = qScopeGuard([this] {
         for (SoundFile &file : m_files)
             file.close();
@@ -49,7 +57,7 @@ bool SoundUpload::run(Set set)
 
     std::array<std::uint32_t, 2> blocks{};
     for (int slot = 0; slot < files; ++slot) {
-        if (!prepare(slot, fileName(set, slot), blocks[std::size_t(slot)]))
+        if (!prepare(slot, paths.value(slot), blocks[std::size_t(slot)]))
             return false;
     }
 

@@ -4,6 +4,7 @@
 #include "upload/wavheader.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -64,6 +65,8 @@ public:
 
     // True when every block of every file was acknowledged.
     bool run(Set set);
+    // The same with the set's files taken from these paths, in the set's order.
+    bool run(Set set, const QStringList &files);
     bool uploadMessages() { return run(Set::Messages); }
     bool uploadSiren() { return run(Set::Siren); }
 

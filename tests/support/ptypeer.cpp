@@ -39,6 +39,23 @@ void PtyPeer::write(const QByteArray &bytes)
     }
 }
 
+qint64 PtyPeer::offer(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return 0;
+    const int flags = ::fcntl(m_master, F_GETFL);
+    ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK);
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    ::fcntl(m_master, F_SETFL, flags);
+    return done;
+}
+
 QByteArray PtyPeer::readAvailable(int waitMs)
 {
     QByteArray got;

@@ -11,6 +11,8 @@ public:
     ~PtyPeer();
     QString slavePath() const { return m_slave; }
     void write(const QByteArray &bytes);
+    // Writes as much of bytes as the line takes without waiting; returns how much that was.
+    qint64 offer(const QByteArray &bytes);
     QByteArray readAvailable(int waitMs = 50); // what the port sent
     void hangUp();                             // closes the master end
 

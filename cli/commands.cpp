@@ -1,0 +1,464 @@
+#include "cli/commands.h"
+
+#include "cli/runner.h"
+#include "cli/status.h"
+#include "device/settingsprocedures.h"
+#include "device/settingsverify.h"
+#include "serial/comnames.h"
+#include "serial/serialchannel.h"
+#include "service/measurement.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QThread>
+#include <atomic>
+#include <csignal>
+
+namespace Commands {
+
+namespace {
+
+using SettingsBlock::Block;
+
+QString deviceTypeName(int code)
+{
+    switch (code) {
+    case 1:
+        return QStringLiteral("TARVIK2");
+    case 2:
+        return QStringLiteral("console");
+    case 3:
+        return QStringLiteral("input module");
+    default:
+        return QStringLiteral("unknown");
+    }
+}
+
+bool saveFile(const QString &name, const QByteArray &contents, const Output &out)
+{
+    QSaveFile file(name);
+    if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit())
+        return true;
+    out.note(QStringLiteral("cannot write %1: %2").arg(name, file.errorString()));
+    return false;
+}
+
+} // namespace
+
+int ports()
+{
+    const Output out;
+    for (int index = 0; index < ComNames::Count; ++index) {
+        const QString path = ComNames::devicePath(index);
+        if (!SerialChannel::probe(path))
+            continue;
+        const QFileInfo info(path);
+        const QString device = info.isSymLink() ? info.symLinkTarget() : path;
+        out.result(ComNames::name(index) + QLatin1Char(' ') + device);
+    }
+    return Status::Done;
+}
+
+int info(const QList<Port> &ports)
+{
+    return runOnPorts(ports, [](const Port &port, const Output &out) {
+        Session session(port, out);
+        Block block;
+        if (const int status = session.connect())
+            return status;
+        if (const int status = session.readBlock(block))
+            return status;
+        out.result(
+            QStringLiteral("device_type: %1 (%2)").arg(block[1]).arg(deviceTypeName(block[1])));
+        for (const char *key : {"software_version", "network_address", "alert_zone"}) {
+            const SettingsFields::Field &field = *SettingsFields::find(QLatin1String(key));
+            out.result(QStringLiteral("%1: %2")
+                           .arg(QLatin1String(key))
+                           .arg(SettingsFields::value(field, block.data())));
+        }
+        return Status::Done;
+    });
+}
+
+int read(const QList<Port> &ports, const QString &outPattern)
+{
+    return runOnPorts(ports, [&outPattern](const Port &port, const Output &out) {
+        Session session(port, out);
+        Block block;
+        if (const int status = session.connect())
+            return status;
+        if (const int status = session.readBlock(block))
+            return status;
+        const QByteArray json = SettingsFile::write(block, port.name, isoNow());
+        if (outPattern.isEmpty()) {
+            for (const QByteArray &line : json.trimmed().split('\n'))
+                out.result(QString::fromUtf8(line));
+            return Status::Done;
+        }
+        const QString name = portFileName(outPattern, port);
+        if (!saveFile(name, json, out))
+            return Status::BadInput;
+        out.note(QStringLiteral("settings saved to %1").arg(name));
+        return Status::Done;
+    });
+}
+
+int write(const QList<Port> &ports, const WriteOptions &options)
+{
+    return runOnPorts(ports, [&options](const Port &port, const Output &out) {
+        Session session(port, out);
+        Block unit;
+        if (const int status = session.connect())
+            return status;
+        if (const int status = session.readBlock(unit))
+            return status;
+
+        Block outgoing = options.whole ? options.file.block : unit;
+        SettingsFile::layOver(outgoing, options.wanted);
+        if (options.whole && !options.force && options.file.block[1] != unit[1]) {
+            out.note(QStringLiteral("the file was read from device type %1, this unit is type "
+                                    "%2; --force writes it all the same. Nothing was sent")
+                         .arg(options.file.block[1])
+                         .arg(unit[1]));
+            return Status::BadInput;
+        }
+        // Only what the write changes is range-checked: an odd byte the unit already holds
+        // goes back as it is.
+        for (const SettingsFields::Difference &d :
+             SettingsFields::compare(unit.data(), outgoing.data())) {
+            if (!d.field)
+                continue;
+            const int value = SettingsFields::value(*d.field, outgoing.data());
+            if (!SettingsFields::inRange(*d.field, value)) {
+                out.note(QStringLiteral("%1: %2 is outside the allowed %3-%4. Nothing was sent")
+                             .arg(QLatin1String(d.field->key))
+                             .arg(value)
+                             .arg(d.field->min)
+                             .arg(d.field->max));
+                return Status::BadInput;
+            }
+        }
+        const std::vector<QString> changes =
+            SettingsFile::differenceLines(unit.data(), outgoing.data());
+        for (const QString &line : changes)
+            out.result(line);
+        if (options.dryRun) {
+            out.note(changes.empty() ? QStringLiteral("nothing would change; nothing was sent")
+                                     : QStringLiteral("dry run: nothing was sent"));
+            return Status::Done;
+        }
+
+        out.note(options.verify ? QStringLiteral("writing; the read-back follows in %1 s")
+                                      .arg(SettingsWrite::PauseMs / 1000)
+                                : QStringLiteral("writing"));
+        const VerifiedWrite::Result result =
+            VerifiedWrite(session.link(), session.clock()).run(outgoing, options.verify);
+        switch (result.outcome) {
+        case VerifiedWrite::Outcome::NotSent:
+            out.note(QStringLiteral("the port did not take the settings; the line is lost"));
+            return Status::NoAnswer;
+        case VerifiedWrite::Outcome::Sent:
+            out.result(QStringLiteral("written, not verified"));
+            return Status::Done;
+        case VerifiedWrite::Outcome::NoReadBack:
+            return session.incomplete(result.readBack, QStringLiteral("read-back"));
+        case VerifiedWrite::Outcome::Differs:
+            out.note(QStringLiteral("the read-back differs from what was written:"));
+            for (const QString &line :
+                 SettingsFile::differenceLines(result.sent.data(), result.back.data(),
+                                               QStringLiteral(" written, read back ")))
+                out.note(QStringLiteral("  ") + line);
+            return Status::Mismatch;
+        case VerifiedWrite::Outcome::Verified:
+            break;
+        }
+        out.result(QStringLiteral("written and verified"));
+        return Status::Done;
+    });
+}
+
+int reset(const QList<Port> &ports)
+{
+    return runOnPorts(ports, [](const Port &port, const Output &out) {
+        Session session(port, out);
+        Block unit;
+        if (const int status = session.connect())
+            return status;
+        // The bytes past the factory values go back as the unit holds them, so they are read
+        // first; a block that does not come whole is never written.
+        if (const int status = session.readBlock(unit))
+            return status;
+        FactoryReset reset(session.link());
+        if (!reset.send()) {
+            out.note(
+                QStringLiteral("the port did not take the factory settings; the line is lost"));
+            return Status::NoAnswer;
+        }
+        const int differences = reset.check();
+        if (differences == 0) {
+            out.result(QStringLiteral("factory settings written and checked"));
+            return Status::Done;
+        }
+        if (session.lineLost()) {
+            out.note(QStringLiteral("the line was lost during the factory-reset check"));
+            return Status::NoAnswer;
+        }
+        out.note(QStringLiteral("factory-reset check failed: %1 of %2 bytes differ")
+                     .arg(differences)
+                     .arg(SettingsBlock::Size));
+        return Status::Mismatch;
+    });
+}
+
+namespace {
+
+// Upload progress: a bar with blocks, rate and time left on a terminal, a line every 10 %
+// otherwise.
+class UploadProgress {
+public:
+    UploadProgress(const Output &out, const UploadOptions &options, bool bar)
+        : m_out(out), m_options(options), m_bar(bar)
+    {
+        for (int slot = 0; slot < options.files.size(); ++slot)
+            m_total += options.blocks[std::size_t(slot)];
+    }
+
+    int status() const { return m_status; }
+
+    void report(const SoundUpload::Event &event)
+    {
+        using Kind = SoundUpload::Event::Kind;
+        const QString file = m_options.files.value(event.slot);
+        switch (event.kind) {
+        case Kind::Refused:
+            m_status = Status::BadInput;
+            m_out.note(QStringLiteral("%1 cannot be sent: it changed or cannot be read; "
+                                      "nothing was sent")
+                           .arg(file));
+            break;
+        case Kind::Accepted:
+            m_clock.start();
+            break;
+        case Kind::Sending:
+            m_before = m_done;
+            break;
+        case Kind::BlockDone:
+            m_done = m_before + event.blocks;
+            show();
+            break;
+        case Kind::Sent:
+            m_out.endProgress();
+            m_out.result(QStringLiteral("%1: %2 blocks sent").arg(file).arg(event.blocks));
+            break;
+        case Kind::NoAnswer:
+            m_status = Status::NoAnswer;
+            m_out.note(QStringLiteral("the unit stopped answering after %1 of %2 blocks")
+                           .arg(m_done)
+                           .arg(m_total));
+            break;
+        case Kind::LineLost:
+            m_status = Status::NoAnswer;
+            m_out.note(
+                QStringLiteral("the line was lost after %1 of %2 blocks").arg(m_done).arg(m_total));
+            break;
+        case Kind::Opening:
+        case Kind::Connecting:
+            break;
+        }
+    }
+
+private:
+    void show()
+    {
+        const int percent = m_total ? int(100 * m_done / m_total) : 100;
+        if (!m_bar) {
+            if (percent / 10 > m_decile) {
+                m_decile = percent / 10;
+                m_out.note(QStringLiteral("upload %1% (%2 of %3 blocks)")
+                               .arg(m_decile * 10)
+                               .arg(m_done)
+                               .arg(m_total));
+            }
+            return;
+        }
+        if (m_shown.isValid() && m_shown.elapsed() < 200 && m_done < m_total)
+            return;
+        m_shown.start();
+        constexpr int Width = 30;
+        const int filled = int(Width * m_done / std::max<std::uint32_t>(m_total, 1));
+        const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
+        const double rate = m_done * double(SoundBlockSize) / 1024.0 / seconds;
+        const qint64 left = m_done ? qint64(seconds * (m_total - m_done) / m_done) : 0;
+        m_out.progress(
+            QStringLiteral("[%1%2] %3% %4/%5 blocks %6 KiB/s %7:%8 left")
+                .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
+                .arg(percent, 3)
+                .arg(m_done)
+                .arg(m_total)
+                .arg(rate, 0, 'f', 1)
+                .arg(left / 60)
+                .arg(left % 60, 2, 10, QLatin1Char('0')));
+    }
+
+    const Output &m_out;
+    const UploadOptions &m_options;
+    bool m_bar;
+    int m_status = Status::Done;
+    std::uint32_t m_total = 0;
+    std::uint32_t m_done = 0;
+    std::uint32_t m_before = 0;
+    int m_decile = 0;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_shown;
+};
+
+} // namespace
+
+int upload(const QList<Port> &ports, const UploadOptions &options)
+{
+    const bool bar = ports.size() == 1 && Output::errorIsTerminal();
+    return runOnPorts(ports, [&options, bar](const Port &port, const Output &out) {
+        Session session(port, out);
+        if (const int status = session.connect())
+            return status;
+        UploadProgress progress(out, options, bar);
+        int position = 0;
+        SoundUpload::View view{
+            [&progress](const SoundUpload::Event &event) { progress.report(event); },
+            [&position](int value) { position = value; }, [&position] { return position; }};
+        SoundUpload upload(session.link(), session.clock(), view);
+        if (!upload.run(options.set, options.files))
+            return progress.status() ? progress.status() : Status::NoAnswer;
+        return Status::Done;
+    });
+}
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void onInterrupt(int) { g_interrupted = true; }
+
+} // namespace
+
+int monitor(const QList<Port> &ports, const MonitorOptions &options)
+{
+    g_interrupted = false;
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    return runOnPorts(ports, [&options](const Port &port, const Output &out) {
+        Session session(port, out);
+        if (const int status = session.connect())
+            return status;
+        QFile file;
+        if (!options.csvPattern.isEmpty()) {
+            file.setFileName(portFileName(options.csvPattern, port));
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+                out.note(
+                    QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+                return Status::BadInput;
+            }
+        }
+        // Every row is flushed as it is written, so an interrupted log is whole up to there.
+        const auto row = [&](const QString &line) {
+            if (!file.isOpen()) {
+                out.result(line);
+                return;
+            }
+            file.write(line.toUtf8() + '\n');
+            file.flush();
+        };
+        row(QStringLiteral("time,ppk1,ppk2,gochs,adc,light,power"));
+        qint64 rows = 0;
+        qint64 missed = 0;
+        QElapsedTimer timer;
+        timer.start();
+        int status = Status::Done;
+        for (qint64 n = 0; !g_interrupted && (options.count == 0 || n < options.count); ++n) {
+            const qint64 due = n * options.intervalMs;
+            while (!g_interrupted && timer.elapsed() < due)
+                QThread::msleep(ulong(std::min<qint64>(due - timer.elapsed(), 50)));
+            if (g_interrupted)
+                break;
+            const QString time = isoNow(true);
+            if (const auto values = Measurement::exchange(session.link())) {
+                QString line = time;
+                for (const std::uint16_t value : *values)
+                    line += QLatin1Char(',') + QString::number(value);
+                row(line);
+                ++rows;
+                continue;
+            }
+            if (session.lineLost()) {
+                out.note(QStringLiteral("the line was lost"));
+                status = Status::NoAnswer;
+                break;
+            }
+            ++missed;
+            out.note(
+                QStringLiteral("no complete measurement reply (%1 missed so far)").arg(missed));
+        }
+        file.close();
+        out.note(QStringLiteral("%1 rows, %2 replies missed").arg(rows).arg(missed));
+        if (rows == 0 && missed > 0)
+            status = Status::NoAnswer;
+        return status;
+    });
+}
+
+namespace {
+
+// One side of a diff as a block: a file's block with its fields laid over, or a unit's.
+int diffSide(const QString &side, Block &block)
+{
+    const Output out;
+    if (side.startsWith(QLatin1String("port:"))) {
+        QString error;
+        const auto ports = parsePorts(side.mid(5), &error);
+        if (!ports || ports->size() != 1) {
+            out.note(error.isEmpty() ? QStringLiteral("%1: name one port").arg(side) : error);
+            return Status::BadInput;
+        }
+        Session session(ports->first(), Output(ports->first().name + QStringLiteral(": ")));
+        if (const int status = session.connect())
+            return status;
+        return session.readBlock(block);
+    }
+    QFile file(side);
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.note(QStringLiteral("cannot read %1: %2").arg(side, file.errorString()));
+        return Status::BadInput;
+    }
+    QString error;
+    const auto contents = SettingsFile::parse(file.readAll(), &error);
+    if (!contents) {
+        out.note(QStringLiteral("%1: %2").arg(side, error));
+        return Status::BadInput;
+    }
+    block = contents->block;
+    SettingsFile::layOver(block, contents->fields);
+    return Status::Done;
+}
+
+} // namespace
+
+int diff(const QString &a, const QString &b)
+{
+    Block first;
+    Block second;
+    // Files are checked before any port is opened.
+    const bool firstIsPort = a.startsWith(QLatin1String("port:"));
+    if (const int status = diffSide(firstIsPort ? b : a, firstIsPort ? second : first))
+        return status;
+    if (const int status = diffSide(firstIsPort ? a : b, firstIsPort ? first : second))
+        return status;
+    const std::vector<QString> lines = SettingsFile::differenceLines(first.data(), second.data());
+    const Output out;
+    for (const QString &line : lines)
+        out.result(line);
+    return lines.empty() ? Status::Done : Status::Different;
+}
+
+} // namespace Commands

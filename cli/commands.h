@@ -1,0 +1,51 @@
+#pragma once
+
+#include "cli/output.h"
+#include "cli/session.h"
+#include "cli/settingsfile.h"
+#include "upload/soundupload.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+
+// The tool's commands, once their arguments have been checked. Each returns its exit status.
+namespace Commands {
+
+int ports();
+int info(const QList<Port> &ports);
+// outPattern: empty for standard output.
+int read(const QList<Port> &ports, const QString &outPattern);
+
+struct WriteOptions {
+    SettingsFile::Contents file;
+    SettingsFile::Wanted wanted; // the file's fields with every --set laid over
+    bool whole = false;
+    bool force = false;
+    bool dryRun = false;
+    bool verify = true;
+};
+int write(const QList<Port> &ports, const WriteOptions &options);
+
+int reset(const QList<Port> &ports);
+
+struct UploadOptions {
+    SoundUpload::Set set = SoundUpload::Set::Messages;
+    QStringList files;
+    std::array<std::uint32_t, 2> blocks{}; // per file, as the checks found them
+};
+int upload(const QList<Port> &ports, const UploadOptions &options);
+
+struct MonitorOptions {
+    int intervalMs = 100;
+    qint64 count = 0;   // 0: until Ctrl+C
+    QString csvPattern; // empty for standard output
+};
+int monitor(const QList<Port> &ports, const MonitorOptions &options);
+
+// Each side: a settings file, or "port:NAME" for the unit on that port.
+int diff(const QString &a, const QString &b);
+
+} // namespace Commands

@@ -1,0 +1,391 @@
+// tarvik2-cli: the command-line companion of the window, for backups, commissioning many
+// units and measurement logs.
+
+#include "cli/commands.h"
+#include "cli/output.h"
+#include "cli/status.h"
+#include "upload/soundfile.h"
+#include "upload/wavheader.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#ifndef TARVIK2_VERSION
+#define TARVIK2_VERSION "unknown"
+#endif
+
+namespace {
+
+const char Usage[] = R"(Usage: tarvik2-cli [--com-dir DIR] COMMAND [ARGS]
+
+Backs up, restores and clones the settings of TARVIK2 announcer units, uploads their
+recordings and logs their measurements, over serial ports.
+
+Commands:
+  ports                               COM names that open now: "COM5 /dev/ttyUSB0" per line
+  info    -p PORTS                    handshake and identity: device type, software version,
+                                      address, zone
+  read    -p PORTS [-o FILE]          settings to a settings file (FILE, or standard output)
+  write   -p PORTS FILE [--set KEY=VALUE]... [--whole] [--dry-run] [--no-verify] [--force]
+                                      settings from a settings file, read back and compared
+  reset   -p PORTS                    factory settings, read back and checked
+  upload  -p PORTS (--messages PPK1.wav PPK2.wav | --siren SIREN.wav)
+  monitor -p PORTS [--interval MS] [--count N] [--csv FILE]
+  diff    A B                         A and B: a settings file, or a port as "port:COM5"
+
+"tarvik2-cli COMMAND --help" describes one command.
+
+Options:
+  --com-dir DIR   the folder of COM1..COM40 links ($TARVIK2_COM_DIR, else ~/.config/tarvik2/com)
+  -h, --help      this text
+  --version       the tool's version
+
+Ports:
+  PORTS is one or more of COM1..COM40 or device paths, separated by commas. A COM name is a
+  link of that name in the COM folder, else /dev/ttyS0-3 (COM1-4), /dev/ttyUSB0-7 (COM5-12),
+  /dev/ttyACM0-7 (COM13-20), /dev/ttyS4-23 (COM21-40). With several ports the command runs
+  on all of them at once, every output line starts with "NAME: ", and an output file name
+  must contain {port}.
+
+Exit status:
+  0  done, and verified where verifying applies
+  1  diff found differences
+  2  bad arguments, file or value; nothing was sent
+  3  the port could not be opened
+  4  the unit did not answer, answered short, or the line was lost
+  5  the read-back differs from what was written, or the factory-reset check failed
+  With several ports, the worst of them.
+)";
+
+void say(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+}
+
+int refuse(const QString &why)
+{
+    Output().note(QStringLiteral("tarvik2-cli: ") + why);
+    return Status::BadInput;
+}
+
+// The parser of one command: its description, options and arguments, --help and --com-dir.
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption comDir{QStringLiteral("com-dir"),
+                              QStringLiteral("The folder of COM1..COM40 links."),
+                              QStringLiteral("DIR")};
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("This text.")};
+    QCommandLineOption ports{{QStringLiteral("p"), QStringLiteral("ports")},
+                             QStringLiteral("COM1..COM40 or device paths, separated by commas."),
+                             QStringLiteral("PORTS")};
+
+    CommandLine(const QString &description, bool withPorts)
+    {
+        parser.setApplicationDescription(description);
+        parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+        parser.addOption(help);
+        parser.addOption(comDir);
+        if (withPorts)
+            parser.addOption(ports);
+    }
+
+    // Parses; returns -1 to go on, or the status to end with (after --help or an error).
+    int parse(const QStringList &arguments, int positionalMin, int positionalMax)
+    {
+        if (!parser.parse(arguments))
+            return refuse(parser.errorText());
+        if (parser.isSet(help)) {
+            // The usage line names the command, not the path the tool was started by.
+            QString text = parser.helpText();
+            text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                         QStringLiteral("Usage: ") + arguments.first());
+            say(stdout, text);
+            return Status::Done;
+        }
+        if (parser.isSet(comDir))
+            qputenv("TARVIK2_COM_DIR", QFile::encodeName(parser.value(comDir)));
+        const qsizetype count = parser.positionalArguments().size();
+        if (count < positionalMin || count > positionalMax)
+            return refuse(QStringLiteral("wrong number of arguments; see --help"));
+        return -1;
+    }
+
+    std::optional<QList<Port>> portList(int *status)
+    {
+        if (!parser.isSet(ports)) {
+            *status = refuse(QStringLiteral("name the ports with -p"));
+            return std::nullopt;
+        }
+        QString error;
+        auto list = parsePorts(parser.value(ports), &error);
+        if (!list)
+            *status = refuse(error);
+        return list;
+    }
+};
+
+// "-o FILE" with several ports must name one file per port.
+bool patternFits(const QString &pattern, const QList<Port> &ports)
+{
+    return pattern.isEmpty() || ports.size() == 1 || pattern.contains(QLatin1String("{port}"));
+}
+
+int commandPorts(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Lists the COM names that open now, with their devices."),
+                     false);
+    if (const int status = line.parse(arguments, 0, 0); status >= 0)
+        return status;
+    return Commands::ports();
+}
+
+int commandInfo(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Handshake, then the unit's device type, software "
+                                    "version, network address and alert zone."),
+                     true);
+    if (const int status = line.parse(arguments, 0, 0); status >= 0)
+        return status;
+    int status = 0;
+    const auto ports = line.portList(&status);
+    return ports ? Commands::info(*ports) : status;
+}
+
+int commandRead(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Reads the unit's settings into a settings file."), true);
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("The file; {port} stands for the port's "
+                                                   "name. Standard output without it."),
+                                    QStringLiteral("FILE"));
+    line.parser.addOption(output);
+    if (const int status = line.parse(arguments, 0, 0); status >= 0)
+        return status;
+    int status = 0;
+    const auto ports = line.portList(&status);
+    if (!ports)
+        return status;
+    const QString pattern = line.parser.value(output);
+    if (!patternFits(pattern, *ports))
+        return refuse(QStringLiteral("with several ports, -o needs {port} in the file name"));
+    return Commands::read(*ports, pattern);
+}
+
+int commandWrite(const QStringList &arguments)
+{
+    CommandLine line(
+        QStringLiteral(
+            "Writes a settings file to the unit, then reads it back after the unit's 10 s\n"
+            "pause and compares.\n\n"
+            "The unit's own block is read first, and only the fields that the file (or\n"
+            "--set) gives another value are laid over it; everything else goes back as the\n"
+            "unit holds it. A field the write changes must lie in its range\n"
+            "(board_blink_rate 2-20, supervision_frequency 0-100, message_volume 2-16)."),
+        true);
+    const QCommandLineOption set(QStringLiteral("set"),
+                                 QStringLiteral("Writes KEY=VALUE instead of the file's value; "
+                                                "may be given several times."),
+                                 QStringLiteral("KEY=VALUE"));
+    const QCommandLineOption whole(QStringLiteral("whole"),
+                                   QStringLiteral("Sends the file's own 512 bytes with its "
+                                                  "fields laid over: restores a backup."));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("Reads the unit and prints what would "
+                                                   "change; sends no write."));
+    const QCommandLineOption noVerify(QStringLiteral("no-verify"),
+                                      QStringLiteral("Ends once the block is sent: no pause, "
+                                                     "no read-back."));
+    const QCommandLineOption force(QStringLiteral("force"),
+                                   QStringLiteral("With --whole, writes a file read from "
+                                                  "another device type."));
+    line.parser.addOptions({set, whole, dryRun, noVerify, force});
+    line.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A settings file."));
+    if (const int status = line.parse(arguments, 1, 1); status >= 0)
+        return status;
+    int status = 0;
+    const auto ports = line.portList(&status);
+    if (!ports)
+        return status;
+
+    const QString name = line.parser.positionalArguments().first();
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    QString error;
+    const auto contents = SettingsFile::parse(file.readAll(), &error);
+    if (!contents)
+        return refuse(QStringLiteral("%1: %2; nothing was sent").arg(name, error));
+    Commands::WriteOptions options;
+    options.file = *contents;
+    options.wanted = contents->fields;
+    for (const QString &assignment : line.parser.values(set)) {
+        if (!SettingsFile::applySet(assignment, options.wanted, &error))
+            return refuse(error + QStringLiteral("; nothing was sent"));
+    }
+    options.whole = line.parser.isSet(whole);
+    options.force = line.parser.isSet(force);
+    options.dryRun = line.parser.isSet(dryRun);
+    options.verify = !line.parser.isSet(noVerify);
+    return Commands::write(*ports, options);
+}
+
+int commandReset(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Writes the factory settings over the first 50 bytes of "
+                                    "the unit's block and checks them by reading them back."),
+                     true);
+    if (const int status = line.parse(arguments, 0, 0); status >= 0)
+        return status;
+    int status = 0;
+    const auto ports = line.portList(&status);
+    return ports ? Commands::reset(*ports) : status;
+}
+
+int commandUpload(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Uploads the two alert messages or the siren as WAV "
+                                    "files, block by block."),
+                     true);
+    const QCommandLineOption messages(QStringLiteral("messages"),
+                                      QStringLiteral("Uploads PPK1.wav and PPK2.wav, "
+                                                     "given as the two arguments."));
+    const QCommandLineOption siren(QStringLiteral("siren"),
+                                   QStringLiteral("Uploads SIREN.wav, given as the argument."));
+    line.parser.addOptions({messages, siren});
+    line.parser.addPositionalArgument(QStringLiteral("FILES"), QStringLiteral("The WAV files."),
+                                      QStringLiteral("FILE..."));
+    if (const int status = line.parse(arguments, 1, 2); status >= 0)
+        return status;
+    if (line.parser.isSet(messages) == line.parser.isSet(siren))
+        return refuse(QStringLiteral("give either --messages or --siren"));
+    int status = 0;
+    const auto ports = line.portList(&status);
+    if (!ports)
+        return status;
+    Commands::UploadOptions options;
+    options.set =
+        line.parser.isSet(messages) ? SoundUpload::Set::Messages : SoundUpload::Set::Siren;
+    options.files = line.parser.positionalArguments();
+    if (options.files.size() != SoundUpload::fileCount(options.set))
+        return refuse(line.parser.isSet(messages)
+                          ? QStringLiteral("--messages takes two files: PPK1.wav PPK2.wav")
+                          : QStringLiteral("--siren takes one file"));
+    // Every file is checked before any port is opened.
+    for (int slot = 0; slot < options.files.size(); ++slot) {
+        SoundFile sound;
+        const QString &name = options.files[slot];
+        if (sound.open(name) != SoundFile::Opened::Yes)
+            return refuse(QStringLiteral("cannot read %1").arg(name));
+        const WavHeader::Check check = WavHeader::check(sound.header(), sound.size());
+        if (!check.ok)
+            return refuse(QStringLiteral("%1 is not a WAV file the unit takes").arg(name));
+        options.blocks[std::size_t(slot)] = check.blocks;
+    }
+    return Commands::upload(*ports, options);
+}
+
+int commandMonitor(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Logs the unit's six measurements as CSV: "
+                                    "time,ppk1,ppk2,gochs,adc,light,power. Ctrl+C ends it."),
+                     true);
+    const QCommandLineOption interval(QStringLiteral("interval"),
+                                      QStringLiteral("Milliseconds between measurements "
+                                                     "(100)."),
+                                      QStringLiteral("MS"), QStringLiteral("100"));
+    const QCommandLineOption count(
+        QStringLiteral("count"), QStringLiteral("Ends after N measurements."), QStringLiteral("N"));
+    const QCommandLineOption csv(QStringLiteral("csv"),
+                                 QStringLiteral("The CSV file; {port} stands for the port's "
+                                                "name. Standard output without it."),
+                                 QStringLiteral("FILE"));
+    line.parser.addOptions({interval, count, csv});
+    if (const int status = line.parse(arguments, 0, 0); status >= 0)
+        return status;
+    int status = 0;
+    const auto ports = line.portList(&status);
+    if (!ports)
+        return status;
+    Commands::MonitorOptions options;
+    bool ok = false;
+    options.intervalMs = line.parser.value(interval).toInt(&ok);
+    if (!ok || options.intervalMs < 0)
+        return refuse(QStringLiteral("--interval takes milliseconds"));
+    if (line.parser.isSet(count)) {
+        options.count = line.parser.value(count).toLongLong(&ok);
+        if (!ok || options.count < 1)
+            return refuse(QStringLiteral("--count takes a number from 1"));
+    }
+    options.csvPattern = line.parser.value(csv);
+    if (!patternFits(options.csvPattern, *ports))
+        return refuse(QStringLiteral("with several ports, --csv needs {port} in the file name"));
+    return Commands::monitor(*ports, options);
+}
+
+int commandDiff(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Prints where two sets of settings differ; exit status 1 "
+                                    "when they do."),
+                     false);
+    line.parser.addPositionalArgument(QStringLiteral("A"),
+                                      QStringLiteral("A settings file, or port:NAME."));
+    line.parser.addPositionalArgument(QStringLiteral("B"),
+                                      QStringLiteral("A settings file, or port:NAME."));
+    if (const int status = line.parse(arguments, 2, 2); status >= 0)
+        return status;
+    const QStringList sides = line.parser.positionalArguments();
+    return Commands::diff(sides[0], sides[1]);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvik2-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK2_VERSION));
+
+    const std::map<QString, std::function<int(const QStringList &)>> commands{
+        {QStringLiteral("ports"), commandPorts},     {QStringLiteral("info"), commandInfo},
+        {QStringLiteral("read"), commandRead},       {QStringLiteral("write"), commandWrite},
+        {QStringLiteral("reset"), commandReset},     {QStringLiteral("upload"), commandUpload},
+        {QStringLiteral("monitor"), commandMonitor}, {QStringLiteral("diff"), commandDiff},
+    };
+
+    // The options before the command; the rest goes to the command's own parser.
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+            say(stdout, QString::fromUtf8(Usage));
+            return Status::Done;
+        }
+        if (argument == QLatin1String("--version")) {
+            say(stdout, QStringLiteral("tarvik2-cli %1\n").arg(QStringLiteral(TARVIK2_VERSION)));
+            return Status::Done;
+        }
+        if (argument == QLatin1String("--com-dir") && i + 1 < arguments.size()) {
+            qputenv("TARVIK2_COM_DIR", QFile::encodeName(arguments[++i]));
+            continue;
+        }
+        if (argument.startsWith(QLatin1String("--com-dir="))) {
+            qputenv("TARVIK2_COM_DIR", QFile::encodeName(argument.mid(10)));
+            continue;
+        }
+        const auto command = commands.find(argument);
+        if (command == commands.end())
+            return refuse(QStringLiteral("unknown command '%1'; see --help").arg(argument));
+        const QStringList rest =
+            QStringList{QStringLiteral("tarvik2-cli ") + argument} + arguments.mid(i + 1);
+        return command->second(rest);
+    }
+    say(stderr, QString::fromUtf8(Usage));
+    return Status::BadInput;
+}

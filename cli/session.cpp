@@ -1,0 +1,154 @@
+#include "cli/session.h"
+
+#include "cli/status.h"
+#include "device/settingsprocedures.h"
+#include "serial/comnames.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
+
+QString Port::fileTag() const
+{
+    QString tag = name;
+    while (tag.startsWith(QLatin1Char('/')))
+        tag.remove(0, 1);
+    return tag.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+std::optional<QList<Port>> parsePorts(const QString &text, QString *error)
+{
+    static const QRegularExpression ComName(QStringLiteral("^COM([1-9][0-9]?)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QList<Port> ports;
+    QSet<QString> seen;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QString name = part.trimmed();
+        Port port;
+        port.name = name;
+        const auto match = ComName.match(name);
+        if (match.hasMatch() && match.captured(1).toInt() <= ComNames::Count) {
+            port.index = match.captured(1).toInt() - 1;
+        } else if (name.contains(QLatin1Char('/'))) {
+            port.path = name;
+        } else {
+            *error =
+                QStringLiteral("'%1' is no port: give COM1 to COM40 or a device path").arg(name);
+            return std::nullopt;
+        }
+        const QString key = port.index >= 0 ? ComNames::name(port.index) : port.path;
+        if (seen.contains(key)) {
+            *error = QStringLiteral("port %1 is named twice").arg(name);
+            return std::nullopt;
+        }
+        seen.insert(key);
+        ports << port;
+    }
+    return ports;
+}
+
+QString portFileName(const QString &pattern, const Port &port)
+{
+    QString name = pattern;
+    return name.replace(QStringLiteral("{port}"), port.fileTag());
+}
+
+int clockSpeedup()
+{
+    // A test-only knob: the 10 s pause and the upload's reply bound run faster; serial
+    // time-outs stay real.
+    static const int speedup = std::max(1, qEnvironmentVariableIntValue("TARVIK2_CLOCK_SPEEDUP"));
+    return speedup;
+}
+
+Session::Session(const Port &port, const Output &out)
+    : m_port(port), m_out(out), m_clock(clockSpeedup())
+{
+}
+
+Session::~Session()
+{
+    // Ends the unit's session as the window's exit does. Its answer would change nothing,
+    // so the tool does not wait for it.
+    if (m_connected && !m_channel.hasFailed())
+        m_link.sendDisconnect();
+}
+
+int Session::openPort()
+{
+    const bool opened =
+        m_port.index >= 0 ? m_channel.open(m_port.index) : m_channel.openDevice(m_port.path);
+    if (opened)
+        return Status::Done;
+    using Failure = SerialChannel::OpenFailure;
+    QString reason;
+    switch (m_channel.lastOpenFailure()) {
+    case Failure::NoDevice:
+        reason = QStringLiteral("no such device");
+        break;
+    case Failure::Permission:
+        reason = QStringLiteral("permission denied; add yourself to the dialout group "
+                                "(sudo usermod -aG dialout $USER) and log in again");
+        break;
+    case Failure::Busy:
+        reason = QStringLiteral("busy: another program holds the port");
+        break;
+    case Failure::NotSerial:
+        reason = QStringLiteral("not a serial port");
+        break;
+    case Failure::NoIndex:
+    case Failure::None:
+    case Failure::Other:
+        reason = QStringLiteral("the system refused to open it");
+        break;
+    }
+    m_out.note(QStringLiteral("cannot open %1 (%2): %3")
+                   .arg(m_port.name, m_channel.lastOpenDevice(), reason));
+    return Status::NoPort;
+}
+
+int Session::connect()
+{
+    if (const int status = openPort())
+        return status;
+    bool accepted = false;
+    m_link.handshake(&accepted);
+    if (accepted) {
+        m_connected = true;
+        return Status::Done;
+    }
+    if (m_channel.hasFailed()) {
+        m_out.note(QStringLiteral("the line was lost during the handshake"));
+        return Status::NoAnswer;
+    }
+    m_link.sendDisconnect();
+    m_out.note(QStringLiteral("no unit answered the handshake"));
+    return Status::NoAnswer;
+}
+
+int Session::incomplete(const UnitLink::BlockReply &reply, const QString &what)
+{
+    if (m_channel.hasFailed())
+        m_out.note(QStringLiteral("the line was lost during the %1").arg(what));
+    else if (reply.misaligned)
+        m_out.note(
+            QStringLiteral("the %1 was followed by more bytes at once; not taken").arg(what));
+    else if (reply.received == 0)
+        m_out.note(QStringLiteral("no answer to the %1").arg(what));
+    else
+        m_out.note(QStringLiteral("the %1 came short: %2 of %3 bytes; not taken")
+                       .arg(what)
+                       .arg(reply.received)
+                       .arg(SettingsBlock::Size));
+    return Status::NoAnswer;
+}
+
+int Session::readBlock(SettingsBlock::Block &block)
+{
+    const UnitLink::BlockReply reply = SettingsRead(m_link).run();
+    if (!reply.complete())
+        return incomplete(reply, QStringLiteral("settings read"));
+    const std::uint8_t *held = m_link.transferBlock();
+    std::copy(held, held + SettingsBlock::Size, block.begin());
+    return Status::Done;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "cli/output.h"
+#include "device/clock.h"
+#include "device/settingsblock.h"
+#include "device/unitlink.h"
+#include "serial/serialchannel.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+// A port as the user named it: "COM1".."COM40" (resolved through the COM folder and the
+// fixed table when opened) or a device path.
+struct Port {
+    QString name;   // as given
+    int index = -1; // 0..39 for a COM name
+    QString path;   // a device path given directly
+
+    // The name made fit for a file name, for "{port}" in an output file name.
+    QString fileTag() const;
+};
+
+// "COM5,COM6,/dev/ttyUSB3": nothing when a part is no COM name or path, or is named twice.
+std::optional<QList<Port>> parsePorts(const QString &text, QString *error);
+
+// Output file names with several ports need "{port}"; replaces it with the port's tag.
+QString portFileName(const QString &pattern, const Port &port);
+
+// The clock of the unit's long pauses. Tests speed it up through $TARVIK2_CLOCK_SPEEDUP.
+int clockSpeedup();
+
+// One port's conversation with one unit. Every step says on the output what went wrong and
+// returns the exit status it calls for (Status::Done when it went well).
+class Session {
+public:
+    Session(const Port &port, const Output &out);
+    ~Session();
+
+    UnitLink &link() { return m_link; }
+    const Clock &clock() const { return m_clock; }
+    const Output &out() const { return m_out; }
+    const Port &port() const { return m_port; }
+
+    // Opens the port and asks for the handshake.
+    int connect();
+    // The unit's settings block; only a complete reply is taken.
+    int readBlock(SettingsBlock::Block &block);
+    // The status for a reply that was not complete, after saying why.
+    int incomplete(const UnitLink::BlockReply &reply, const QString &what);
+    bool lineLost() const { return m_channel.hasFailed(); }
+
+private:
+    int openPort();
+
+    Port m_port;
+    const Output &m_out;
+    SerialChannel m_channel;
+    UnitLink m_link{m_channel};
+    Clock m_clock;
+    bool m_connected = false;
+};

@@ -1,0 +1,236 @@
+#include "cli/settingsfile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <cmath>
+
+namespace SettingsFile {
+
+namespace {
+
+using SettingsFields::Field;
+using SettingsFields::Kind;
+
+constexpr const char *FormatName = "tarvik2-settings";
+constexpr int FormatVersion = 1;
+
+QString quoted(const QString &text)
+{
+    // QJsonDocument escapes; the array around the string is cut off again.
+    const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+int indexOf(const Field *field) { return int(field - SettingsFields::all().data()); }
+
+QString rangeText(int min, int max) { return QStringLiteral("%1-%2").arg(min).arg(max); }
+
+} // namespace
+
+QByteArray write(const SettingsBlock::Block &block, const QString &port, const QString &time)
+{
+    QStringList lines;
+    lines << QStringLiteral("{");
+    lines << QStringLiteral("  \"format\": %1,").arg(quoted(QLatin1String(FormatName)));
+    lines << QStringLiteral("  \"version\": %1,").arg(FormatVersion);
+    lines << QStringLiteral("  \"source\": {");
+    lines << QStringLiteral("    \"port\": %1,").arg(quoted(port));
+    lines << QStringLiteral("    \"time\": %1,").arg(quoted(time));
+    lines << QStringLiteral("    \"device_type\": %1").arg(block[1]);
+    lines << QStringLiteral("  },");
+    lines << QStringLiteral("  \"fields\": {");
+    const auto &fields = SettingsFields::all();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const Field &field = fields[i];
+        const int value = SettingsFields::value(field, block.data());
+        const QString text = field.kind == Kind::Flag ? QLatin1String(value ? "true" : "false")
+                                                      : QString::number(value);
+        lines << QStringLiteral("    \"%1\": %2%3")
+                     .arg(QLatin1String(field.key), text,
+                          QLatin1String(i + 1 < fields.size() ? "," : ""));
+    }
+    lines << QStringLiteral("  },");
+    const QByteArray hex =
+        QByteArray(reinterpret_cast<const char *>(block.data()), block.size()).toHex();
+    lines << QStringLiteral("  \"block\": \"%1\"").arg(QString::fromLatin1(hex));
+    lines << QStringLiteral("}");
+    return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
+}
+
+namespace {
+
+bool takeValue(const Field &field, const QJsonValue &json, Wanted &wanted, QString *error)
+{
+    int value = 0;
+    if (field.kind == Kind::Flag) {
+        if (!json.isBool()) {
+            *error = QStringLiteral("%1 must be true or false").arg(QLatin1String(field.key));
+            return false;
+        }
+        value = json.toBool() ? 1 : 0;
+    } else {
+        const double number = json.toDouble(-1);
+        const int max = SettingsFields::widthMax(field);
+        if (!json.isDouble() || number != std::floor(number)) {
+            *error = QStringLiteral("%1 must be a whole number").arg(QLatin1String(field.key));
+            return false;
+        }
+        if (number < 0 || number > max) {
+            *error = QStringLiteral("%1: %2 is outside %3")
+                         .arg(QLatin1String(field.key), QString::number(number, 'g', 17),
+                              rangeText(0, max));
+            return false;
+        }
+        value = int(number);
+    }
+    wanted[std::size_t(indexOf(&field))] = value;
+    return true;
+}
+
+} // namespace
+
+std::optional<Contents> parse(const QByteArray &json, QString *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (document.isNull()) {
+        *error = QStringLiteral("not JSON: %1 at byte %2")
+                     .arg(parseError.errorString())
+                     .arg(parseError.offset);
+        return std::nullopt;
+    }
+    const QJsonObject root = document.object();
+    if (root.value(QStringLiteral("format")).toString() != QLatin1String(FormatName)) {
+        *error = QStringLiteral("not a settings file (\"format\" is not \"%1\")")
+                     .arg(QLatin1String(FormatName));
+        return std::nullopt;
+    }
+    if (root.value(QStringLiteral("version")) != QJsonValue(FormatVersion)) {
+        *error = QStringLiteral("unknown settings file version (this tool reads version %1)")
+                     .arg(FormatVersion);
+        return std::nullopt;
+    }
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        static const QStringList Known{QStringLiteral("format"), QStringLiteral("version"),
+                                       QStringLiteral("source"), QStringLiteral("fields"),
+                                       QStringLiteral("block")};
+        if (!Known.contains(it.key())) {
+            *error = QStringLiteral("unknown key \"%1\"").arg(it.key());
+            return std::nullopt;
+        }
+    }
+    Contents contents;
+    const QByteArray hex = root.value(QStringLiteral("block")).toString().toLatin1();
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    if (hex.size() != 2 * SettingsBlock::Size || bytes.size() != SettingsBlock::Size ||
+        bytes.toHex() != hex.toLower()) {
+        *error = QStringLiteral("\"block\" must be %1 hex digits").arg(2 * SettingsBlock::Size);
+        return std::nullopt;
+    }
+    std::copy(bytes.begin(), bytes.end(), contents.block.begin());
+    const QJsonValue fields = root.value(QStringLiteral("fields"));
+    if (!fields.isObject()) {
+        *error = QStringLiteral("\"fields\" must be an object");
+        return std::nullopt;
+    }
+    const QJsonObject object = fields.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const Field *field = SettingsFields::find(it.key());
+        if (!field) {
+            *error = QStringLiteral("unknown field \"%1\"").arg(it.key());
+            return std::nullopt;
+        }
+        if (!takeValue(*field, it.value(), contents.fields, error))
+            return std::nullopt;
+    }
+    return contents;
+}
+
+bool applySet(const QString &assignment, Wanted &wanted, QString *error)
+{
+    const qsizetype equals = assignment.indexOf(QLatin1Char('='));
+    const QString key = assignment.left(equals);
+    const QString text = assignment.mid(equals + 1);
+    const Field *field = equals > 0 ? SettingsFields::find(key) : nullptr;
+    if (equals <= 0) {
+        *error = QStringLiteral("--set %1: give KEY=VALUE").arg(assignment);
+        return false;
+    }
+    if (!field) {
+        *error = QStringLiteral("--set %1: unknown field \"%2\"").arg(assignment, key);
+        return false;
+    }
+    if (!field->written) {
+        *error =
+            QStringLiteral("--set %1: %2 is informative and never written").arg(assignment, key);
+        return false;
+    }
+    QJsonValue value;
+    if (field->kind == Kind::Flag) {
+        if (text != QLatin1String("true") && text != QLatin1String("false")) {
+            *error = QStringLiteral("--set %1: %2 must be true or false").arg(assignment, key);
+            return false;
+        }
+        value = text == QLatin1String("true");
+    } else {
+        bool ok = false;
+        const qlonglong number = text.toLongLong(&ok);
+        if (!ok) {
+            *error = QStringLiteral("--set %1: %2 must be a whole number").arg(assignment, key);
+            return false;
+        }
+        value = double(number);
+    }
+    if (!takeValue(*field, value, wanted, error)) {
+        error->prepend(QStringLiteral("--set %1: ").arg(assignment));
+        return false;
+    }
+    return true;
+}
+
+void layOver(SettingsBlock::Block &block, const Wanted &wanted)
+{
+    const auto &fields = SettingsFields::all();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const Field &field = fields[i];
+        if (!field.written || !wanted[i])
+            continue;
+        if (SettingsFields::value(field, block.data()) != *wanted[i])
+            SettingsFields::store(field, block.data(), *wanted[i]);
+    }
+}
+
+QString valueText(const Field &field, const std::uint8_t *block)
+{
+    const int value = SettingsFields::value(field, block);
+    if (field.kind == Kind::Number)
+        return QString::number(value);
+    const int byte = block[field.offset];
+    QString text = QLatin1String(value ? "true" : "false");
+    if (byte > 1)
+        text += QStringLiteral(" (byte %1)").arg(byte);
+    return text;
+}
+
+std::vector<QString> differenceLines(const std::uint8_t *from, const std::uint8_t *to,
+                                     const QString &arrow)
+{
+    std::vector<QString> lines;
+    for (const SettingsFields::Difference &d : SettingsFields::compare(from, to)) {
+        if (d.field) {
+            lines.push_back(QLatin1String(d.field->key) + QStringLiteral(": ") +
+                            valueText(*d.field, from) + arrow + valueText(*d.field, to));
+        } else {
+            lines.push_back(QStringLiteral("offset %1: 0x%2%30x%4")
+                                .arg(d.offset)
+                                .arg(from[d.offset], 2, 16, QLatin1Char('0'))
+                                .arg(arrow)
+                                .arg(to[d.offset], 2, 16, QLatin1Char('0')));
+        }
+    }
+    return lines;
+}
+
+} // namespace SettingsFile

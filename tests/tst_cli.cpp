@@ -1,0 +1,285 @@
+// tarvik2-cli as its users run it: the built program against unit simulators on real ptys,
+// judged by its exit status, its output and the bytes the units received.
+
+#include "support/simprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifndef TARVIK2_CLI_PATH
+#error "TARVIK2_CLI_PATH must name the tarvik2-cli binary"
+#endif
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run cli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(TARVIK2_CLI_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// Flag bytes of 2 and 255 and track-bar bytes outside their bars: what the unit may hold
+// that no write of the window would produce. The rest at random.
+QByteArray oddBlock(quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray b(512, '\0');
+    for (char &c : b)
+        c = char(random.bounded(256));
+    b[1] = 1;
+    b[8] = 2;
+    b[9] = char(255);
+    b[22] = 0;
+    b[23] = 1;
+    b[38] = 25;
+    b[42] = char(200);
+    b[43] = 0;
+    return b;
+}
+
+QByteArray fileWith(const QByteArray &json, const QString &path)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(json);
+    return json;
+}
+
+QString readText(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// The wire as the unit saw it for one write: 'U', 'R', 'S' and the block, 'R', 'Z'.
+QByteArray writeOnWire(const QByteArray &block)
+{
+    return QByteArray("URS") + block + QByteArray("RZ");
+}
+
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void roundTripKeepsWhatTheUnitHolds();
+    void refusalsSendNothing_data();
+    void refusalsSendNothing();
+    void readBackMismatchAndShortBlocks();
+    void parallelRunCarriesOnPastAFailedUnit();
+
+private:
+    QTemporaryDir m_work;
+};
+
+void CliTest::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    // The unit's 10 s pause in 10 ms; serial time-outs stay real.
+    qputenv("TARVIK2_CLOCK_SPEEDUP", "1000");
+}
+
+void CliTest::roundTripKeepsWhatTheUnitHolds()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QByteArray unit = oddBlock(7);
+    sim.setBlock(unit);
+    const QString file = m_work.filePath(QStringLiteral("backup.json"));
+
+    const Run read = cli({"read", "-p", "COM5", "-o", file});
+    QCOMPARE(read.status, 0);
+    const QString text = readText(file);
+    const QJsonObject root = QJsonDocument::fromJson(text.toUtf8()).object();
+    QCOMPARE(root.value("block").toString(), QString::fromLatin1(unit.toHex()));
+    const QJsonObject fields = root.value("fields").toObject();
+    QCOMPARE(fields.size(), 28);
+    QCOMPARE(fields.value("board_lit_on_duty"), QJsonValue(false)); // byte 2
+    QCOMPARE(fields.value("relay_on_ppk2"), QJsonValue(true));
+    QCOMPARE(fields.value("supervision_frequency"), QJsonValue(200));
+    QCOMPARE(fields.value("launch_count").toInt(), (uchar(unit[4]) << 8) | uchar(unit[5]));
+    // Two-space indentation, fields in block order.
+    QVERIFY(text.contains("\n  \"fields\": {\n    \"software_version\": "));
+    QVERIFY(text.indexOf("\"board_blink_rate\"") < text.indexOf("\"message_volume\""));
+    QVERIFY(text.indexOf("\"trigger_level\"") < text.indexOf("\"relay_on_ppk1\""));
+
+    // Written back unchanged: exactly the bytes that were read, odd ones included.
+    sim.clearRecord();
+    const Run same = cli({"write", "-p", "COM5", file});
+    QCOMPARE(same.status, 0);
+    QCOMPARE(sim.received(), writeOnWire(unit));
+
+    // A clone changes the address alone; the odd bytes it does not touch stay.
+    sim.clearRecord();
+    const Run clone = cli({"write", "-p", "COM5", file, "--set", "network_address=9", "--set",
+                           "board_lit_on_duty=true"});
+    QCOMPARE(clone.status, 0);
+    QByteArray expected = unit;
+    expected[6] = 9;
+    expected[8] = 1;
+    QCOMPARE(sim.received(), writeOnWire(expected));
+    QCOMPARE(sim.block(), expected);
+    QVERIFY(clone.out.contains("network_address: " + QString::number(uchar(unit[6])) + " -> 9"));
+
+    // The backup restores the unit whole; diff then finds nothing.
+    sim.setBlock(oddBlock(8));
+    QCOMPARE(cli({"write", "-p", "COM5", file, "--whole"}).status, 0);
+    QCOMPARE(sim.block(), unit);
+    QCOMPARE(cli({"diff", file, "port:COM5"}).status, 0);
+    sim.setBlock(expected);
+    const Run diff = cli({"diff", "port:COM5", file});
+    QCOMPARE(diff.status, 1);
+    QCOMPARE(diff.out, "network_address: 9 -> " + QString::number(uchar(unit[6])) +
+                           "\nboard_lit_on_duty: true -> false (byte 2)\n");
+}
+
+void CliTest::refusalsSendNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("fieldsJson"); // the "fields" of the file written
+    QTest::addColumn<QString>("named");      // what the refusal must name
+    QTest::addColumn<bool>("readFirst");     // refused only once the unit's block is known
+
+    const QStringList write{"write", "-p", "COM5"};
+    QTest::newRow("unknown key") << write << "{\"volume\": 3}"
+                                 << "volume" << false;
+    QTest::newRow("flag as number") << write << "{\"relay_on_ppk1\": 1}"
+                                    << "relay_on_ppk1" << false;
+    QTest::newRow("outside width") << write << "{\"network_address\": 256}"
+                                   << "0-255" << false;
+    QTest::newRow("word outside width") << write << "{\"trigger_level\": 65536}"
+                                        << "0-65535" << false;
+    QTest::newRow("malformed set") << write + QStringList{"--set", "network_address"} << "{}"
+                                   << "KEY=VALUE" << false;
+    QTest::newRow("informative set") << write + QStringList{"--set", "launch_count=3"} << "{}"
+                                     << "launch_count" << false;
+    QTest::newRow("no such port") << QStringList{"write", "-p", "COM5,COM41"} << "{}"
+                                  << "COM41" << false;
+    QTest::newRow("track bar changed out of range") << write << "{\"message_volume\": 17}"
+                                                    << "2-16" << true;
+    QTest::newRow("track bar set out of range")
+        << write + QStringList{"--set", "board_blink_rate=1"} << "{}"
+        << "2-20" << true;
+    QTest::newRow("whole from another device type") << write + QStringList{"--whole"} << "{}"
+                                                    << "device type" << true;
+}
+
+void CliTest::refusalsSendNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, fieldsJson);
+    QFETCH(QString, named);
+    QFETCH(bool, readFirst);
+
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    QByteArray unit = oddBlock(3);
+    sim.setBlock(unit);
+    QByteArray fileBlock = unit;
+    fileBlock[1] = 2; // another device type
+    const QString file = m_work.filePath(QStringLiteral("refused.json"));
+    fileWith(QStringLiteral("{\"format\": \"tarvik2-settings\", \"version\": 1, \"fields\": %1, "
+                            "\"block\": \"%2\"}")
+                 .arg(fieldsJson, QString::fromLatin1(fileBlock.toHex()))
+                 .toUtf8(),
+             file);
+    sim.clearRecord();
+
+    const Run run = cli(arguments + QStringList{file});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(named), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(sim.received(), readFirst ? QByteArray("URZ") : QByteArray());
+    QCOMPARE(sim.block(), unit);
+}
+
+void CliTest::readBackMismatchAndShortBlocks()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QByteArray unit = oddBlock(11);
+    sim.setBlock(unit);
+    const QString file = m_work.filePath(QStringLiteral("verify.json"));
+    QCOMPARE(cli({"read", "-p", "COM5", "-o", file}).status, 0);
+
+    // The unit changes three pass-through bytes from offset 100 in the read after the write.
+    sim.ok("fault corrupt 3");
+    const Run corrupt = cli({"write", "-p", "COM5", file, "--set", "alert_zone=5"});
+    QCOMPARE(corrupt.status, 5);
+    for (int offset : {100, 101, 102})
+        QVERIFY2(corrupt.err.contains(QStringLiteral("offset %1: 0x").arg(offset)),
+                 qPrintable(corrupt.err));
+    QVERIFY(!corrupt.err.contains("offset 103"));
+    QVERIFY(!corrupt.out.contains("verified"));
+    sim.ok("fault none");
+
+    // A block that comes short is neither saved nor written over.
+    sim.ok("fault short 100");
+    const QString shortFile = m_work.filePath(QStringLiteral("short.json"));
+    const Run shortRead = cli({"read", "-p", "COM5", "-o", shortFile});
+    QCOMPARE(shortRead.status, 4);
+    QVERIFY(shortRead.err.contains("100 of 512"));
+    QVERIFY(!QFile::exists(shortFile));
+    sim.clearRecord();
+    QCOMPARE(cli({"write", "-p", "COM5", file}).status, 4);
+    QVERIFY(!sim.received().contains('S'));
+}
+
+void CliTest::parallelRunCarriesOnPastAFailedUnit()
+{
+    ComFolder folder;
+    SimProcess good(folder.path(), "COM5");
+    SimProcess silent(folder.path(), "COM6");
+    QVERIFY(good.start());
+    QVERIFY(silent.start());
+    silent.ok("fault silent");
+    const QString file = m_work.filePath(QStringLiteral("parallel.json"));
+    QCOMPARE(cli({"read", "-p", "COM5", "-o", file}).status, 0);
+    QByteArray expected = good.block();
+    expected[6] = 4;
+    const QByteArray silentBefore = silent.block();
+
+    // COM7 links nowhere: it cannot be opened (3); COM6 does not answer (4).
+    const Run run = cli({"write", "-p", "COM5,COM6,COM7", file, "--set", "network_address=4"});
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.out.contains("COM5: written and verified\n"), qPrintable(run.out));
+    for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(line.startsWith("COM5: "), qPrintable(line));
+    for (const QString &line : run.err.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(line.startsWith("COM5: ") || line.startsWith("COM6: ") ||
+                     line.startsWith("COM7: "),
+                 qPrintable(line));
+    QVERIFY(run.err.contains("COM6: no unit answered"));
+    QVERIFY(run.err.contains("COM7: cannot open COM7"));
+    QCOMPARE(good.block(), expected);
+    QCOMPARE(silent.block(), silentBefore);
+    QVERIFY(!silent.received().contains('S'));
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"
