@@ -8,6 +8,10 @@
 
 int main(int argc, char *argv[])
 {
+    // The window scales as one picture by the screen's factor as it stands (1.25, 1.5, ...),
+    // from the desktop or from QT_SCALE_FACTOR / QT_SCREEN_SCALE_FACTORS.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/program.png")));
     try {

@@ -1,6 +1,7 @@
 #include "app/tform1.h"
 
 #include "app/handlerguard.h"
+#include "app/placement.h"
 #include "app/windowfonts.h"
 #include "serial/comnames.h"
 #include "serial/portscan.h"
@@ -26,11 +27,11 @@ TForm1::TForm1(QWidget *parent, int clockSpeedup)
 {
     loadAssets();
     setupUi(this);
-    WindowFonts::apply(this);
     // A dialog frame with the title only: no close, minimise or maximise button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(ClientWidth, ClientHeight);
-    move(StoredLeft, StoredTop);
+    Placement::place(this, QPoint(StoredLeft, StoredTop));
+    WindowFonts::apply(this);
     QIcon icon;
     for (const char *size : {"16", "32", "48"})
         icon.addFile(QStringLiteral(":/icon%1.png").arg(QLatin1String(size)));
@@ -136,9 +137,13 @@ void TForm1::Button1Click()
         log(QStringLiteral("Соединение установлено"));
         readall();
         if (Image1->pixmap().isNull()) {
-            Image1->setPixmap(
+            // Scaled for the screen's pixels, so that a scaled window shows it sharp.
+            const qreal ratio = Image1->devicePixelRatioF();
+            QPixmap picture =
                 QPixmap(QStringLiteral(":/product.jpg"))
-                    .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+                    .scaled(Image1->size() * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            picture.setDevicePixelRatio(ratio);
+            Image1->setPixmap(picture);
         }
         Image1->setVisible(true);
         return;

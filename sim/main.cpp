@@ -9,7 +9,7 @@
 
 namespace {
 
-const char kUsage[] = R"(Usage: tarvik2-sim [options]
+const char UsageText[] = R"(Usage: tarvik2-sim [options]
 
 Stands in for a TARVIK2 announcer unit on a pseudo-terminal. Prints "ready /dev/pts/N" once the
 line is up, then takes control commands on stdin, one a line, each answered with one line
@@ -91,7 +91,7 @@ int main(int argc, char **argv)
     sim::Options options;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, stdout);
+            std::fputs(UsageText, stdout);
             return 0;
         }
         if (std::strcmp(argv[i], "--fast") == 0) {

@@ -25,7 +25,7 @@ namespace sim {
 // reading the master does not fail while the client has its side closed.
 class SerialLine : public UnitPort {
 public:
-    static constexpr Nanos kByteTime = 10 * kSecond / 115200;
+    static constexpr Nanos ByteTime = 10 * Second / 115200;
 
     SerialLine(bool paced, WireRecord &record) : m_paced(paced), m_record(record) {}
     ~SerialLine() override;
@@ -73,7 +73,7 @@ private:
         Nanos gap{0}; // tx: silence owed before this byte
     };
 
-    Nanos byteTime() const { return m_paced ? kByteTime : 0; }
+    Nanos byteTime() const { return m_paced ? ByteTime : 0; }
     Nanos sendTime(const Pending &p, Nanos previous) const;
     void closeAll();
 

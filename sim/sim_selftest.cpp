@@ -90,7 +90,7 @@ bool waitFor(const std::function<bool()> &ready, int ms = 2000)
 // ---------------------------------------------------------------------------------------------
 // Test data
 
-const Bytes kFactoryHead = {
+const Bytes FactoryHead = {
     0x03, 0x01, 0x01, 0x39, 0x00, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x1E, 0x00,
     0x14, 0x03, 0xE8, 0x0D, 0xAC, 0x02, 0xBC, 0x0B, 0x54, 0x01, 0x01, 0x01, 0x01,
     0x01, 0x01, 0x02, 0x60, 0x01, 0x9C, 0x0A, 0xD1, 0x01, 0x01, 0x01, 0x00, 0x0A,
@@ -513,7 +513,7 @@ void testSettings()
     Port port(sim.pts());
 
     Bytes factory = readBlock(port);
-    CHECK(Bytes(factory.begin(), factory.begin() + 50) == kFactoryHead,
+    CHECK(Bytes(factory.begin(), factory.begin() + 50) == FactoryHead,
           "offsets 0..49 are not the factory values: ", hex(factory, 50));
     CHECK(factory[4] == 0 && factory[5] == 1, "launch count of a fresh unit is not 1");
     Bytes tail(factory.begin() + 50, factory.end());
@@ -556,7 +556,7 @@ void testState()
         Sim sim({"--fast", "--state-dir", state});
         Port port(sim.pts());
         Bytes first = readBlock(port);
-        CHECK(Bytes(first.begin(), first.begin() + 50) == kFactoryHead,
+        CHECK(Bytes(first.begin(), first.begin() + 50) == FactoryHead,
               "first start with an empty state folder is not the factory block");
         CHECK(fs::file_size(state.path() / "settings.bin") == 512, "settings.bin not 512 bytes");
         kept[4] = 0x12;
@@ -867,7 +867,7 @@ void testFaults()
               "garbage byte ", hex({junk[i]}), " could pass for a reply");
     port.send({'R'});
     Bytes block = port.receive(516, 1000);
-    CHECK(block.size() == 516 && Bytes(block.begin() + 4, block.begin() + 54) == kFactoryHead,
+    CHECK(block.size() == 516 && Bytes(block.begin() + 4, block.begin() + 54) == FactoryHead,
           "garbage 4 before a block: got ", hex(block));
     sim.ok("fault none");
 
@@ -875,7 +875,7 @@ void testFaults()
     sim.ok("fault short 5");
     port.send({'R'});
     Bytes cut = port.receive(512, 500);
-    CHECK(cut == Bytes(kFactoryHead.begin(), kFactoryHead.begin() + 5), "short 5 on 'R': got ",
+    CHECK(cut == Bytes(FactoryHead.begin(), FactoryHead.begin() + 5), "short 5 on 'R': got ",
           hex(cut));
     port.send({0x10});
     cut = port.receive(12, 500);
@@ -1048,7 +1048,7 @@ struct Group {
     void (*run)();
 };
 
-const Group kGroups[] = {
+const Group GroupNames[] = {
     {"handshake", testHandshake}, {"settings", testSettings},    {"state", testState},
     {"measure", testMeasure},     {"upload", testUpload},        {"stall", testStall},
     {"record", testRecord},       {"pacing", testPacing},        {"link", testLink},
@@ -1069,7 +1069,7 @@ int main(int argc, char **argv)
 
     int ran = 0;
     int failed = 0;
-    for (const Group &group : kGroups) {
+    for (const Group &group : GroupNames) {
         if (!only.empty() && only != group.name)
             continue;
         ++ran;

@@ -17,10 +17,10 @@ namespace sim {
 namespace {
 
 // A write or an upload is given up after this much silence on the line.
-constexpr Nanos kStallTime = kSecond;
+constexpr Nanos StallTime = Second;
 // While bytes stream at line rate the loop wakes at most this often and handles every byte
 // that has come due meanwhile; each byte keeps its own deadline.
-constexpr Nanos kWakeGrain = 500 * kMicrosecond;
+constexpr Nanos WakeGrain = 500 * Microsecond;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -130,7 +130,7 @@ std::string Simulator::start()
 
 void Simulator::loop()
 {
-    const Nanos grain = m_options.fast ? 0 : kWakeGrain;
+    const Nanos grain = m_options.fast ? 0 : WakeGrain;
     Nanos lastBusy = 0;
     Nanos masterPause = 0; // the master reported a hang-up: look at it again only after this
 
@@ -138,7 +138,7 @@ void Simulator::loop()
         Nanos now = monotonicNow();
         int moved =
             m_line.deliverDue(now, [&](std::uint8_t b, Nanos at) { m_unit->receive(b, at); });
-        if (m_unit->inExchange() && m_line.quiet() && now >= m_line.lastActivity() + kStallTime)
+        if (m_unit->inExchange() && m_line.quiet() && now >= m_line.lastActivity() + StallTime)
             m_unit->abandon();
         moved += m_line.flushDue(now);
         if (moved > 0)
@@ -146,7 +146,7 @@ void Simulator::loop()
 
         std::optional<Nanos> wake = m_line.nextEvent();
         if (m_unit->inExchange() && m_line.quiet()) {
-            Nanos stall = m_line.lastActivity() + kStallTime;
+            Nanos stall = m_line.lastActivity() + StallTime;
             wake = wake ? std::min(*wake, stall) : stall;
         }
         if (wake)
@@ -171,8 +171,8 @@ void Simulator::loop()
         timespec timeout{};
         if (wake) {
             Nanos left = std::max<Nanos>(0, *wake - now);
-            timeout.tv_sec = left / kSecond;
-            timeout.tv_nsec = left % kSecond;
+            timeout.tv_sec = left / Second;
+            timeout.tv_nsec = left % Second;
         }
         int ready = ppoll(fds, count, wake ? &timeout : nullptr, nullptr);
         if (ready < 0) {
@@ -192,7 +192,7 @@ void Simulator::loop()
             now = monotonicNow();
             int got = m_line.readAvailable(now);
             if (got == 0 && (fds[masterIndex].revents & (POLLHUP | POLLERR)))
-                masterPause = now + 10 * kMillisecond;
+                masterPause = now + 10 * Millisecond;
         }
         if (inputIndex >= 0 && fds[inputIndex].revents)
             takeInput();
@@ -308,7 +308,7 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             words.size() == 4 ? parseNumber(words[3], 600000) : std::nullopt;
         if (!head || *head < 1 || !gap)
             return "error usage: fault " + kind + " <1..65535> <0..600000>";
-        const Split split{*head, Nanos(*gap) * kMillisecond};
+        const Split split{*head, Nanos(*gap) * Millisecond};
         (kind == "split" ? faults.split : faults.splitOnce) = split;
         return "ok";
     }
@@ -331,7 +331,7 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             return "error usage: fault " + kind + " <" + std::to_string(limit.min) + ".." +
                    std::to_string(limit.max) + ">";
         if (kind == "late")
-            faults.late = Nanos(*value) * kMillisecond;
+            faults.late = Nanos(*value) * Millisecond;
         else if (kind == "short")
             faults.shortTo = *value;
         else if (kind == "garbage")

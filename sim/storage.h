@@ -9,8 +9,8 @@
 
 namespace sim {
 
-constexpr std::size_t kBlockSize = 512;
-using Block = std::array<std::uint8_t, kBlockSize>;
+constexpr std::size_t BlockSize = 512;
+using Block = std::array<std::uint8_t, BlockSize>;
 
 // The settings block of a unit fresh from the factory: the documented values at offsets 0..49
 // (launch count 1) and a fixed pattern in the rest, which a client must pass through intact.

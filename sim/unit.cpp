@@ -10,26 +10,26 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kHandshake = 0x55;  // 'U'
-constexpr std::uint8_t kDisconnect = 0x5A; // 'Z'
-constexpr std::uint8_t kRead = 0x52;       // 'R'
-constexpr std::uint8_t kWrite = 0x53;      // 'S'
-constexpr std::uint8_t kMeasure = 0x10;
-constexpr std::uint8_t kUploadMessages = 0x60;
-constexpr std::uint8_t kUploadSiren = 0x70;
+constexpr std::uint8_t Handshake = 0x55;     // 'U'
+constexpr std::uint8_t Disconnect = 0x5A;    // 'Z'
+constexpr std::uint8_t ReadSettings = 0x52;  // 'R'
+constexpr std::uint8_t WriteSettings = 0x53; // 'S'
+constexpr std::uint8_t Measure = 0x10;
+constexpr std::uint8_t UploadMessages = 0x60;
+constexpr std::uint8_t UploadSiren = 0x70;
 
-constexpr std::uint8_t kReady = 0x57;    // 'W'
-constexpr std::uint8_t kBye = 0x56;      // 'V'
-constexpr std::uint8_t kGoOn = 0x55;     // 'U'
-constexpr std::uint8_t kSendData = 0x54; // 'T'
-constexpr std::uint8_t kBlockDone = 0xFF;
+constexpr std::uint8_t Ready = 0x57; // 'W'
+constexpr std::uint8_t Bye = 0x56;   // 'V'
+constexpr std::uint8_t Next = 0x55;  // 'U'
+constexpr std::uint8_t Data = 0x54;  // 'T'
+constexpr std::uint8_t BlockDone = 0xFF;
 
 // Junk sent ahead of replies: none of it is a byte that a client waits for.
-constexpr std::array<std::uint8_t, 6> kGarbage = {0x00, 0x13, 0xA5, 0x3C, 0x81, 0x7E};
+constexpr std::array<std::uint8_t, 6> Garbage = {0x00, 0x13, 0xA5, 0x3C, 0x81, 0x7E};
 
 // Where the read-back after a write is spoiled, and how.
-constexpr std::size_t kCorruptFrom = 100;
-constexpr std::uint8_t kCorruptMask = 0x5A;
+constexpr std::size_t CorruptFrom = 100;
+constexpr std::uint8_t CorruptMask = 0x5A;
 
 void report(const std::string &problem)
 {
@@ -55,7 +55,7 @@ void Unit::receive(std::uint8_t byte, Nanos at)
         break;
     case Phase::Settings:
         m_incoming.push_back(byte);
-        if (m_incoming.size() == kBlockSize)
+        if (m_incoming.size() == BlockSize)
             settingsStored();
         break;
     case Phase::Counts:
@@ -65,7 +65,7 @@ void Unit::receive(std::uint8_t byte, Nanos at)
         break;
     case Phase::Blocks:
         m_data.push_back(byte);
-        if (m_data.size() % kBlockSize == 0)
+        if (m_data.size() % BlockSize == 0)
             blockReceived(at);
         break;
     case Phase::Stopped:
@@ -84,28 +84,28 @@ void Unit::abandon()
 void Unit::command(std::uint8_t byte, Nanos at)
 {
     switch (byte) {
-    case kHandshake:
-        reply(std::array{kReady}, at);
+    case Handshake:
+        reply(std::array{Ready}, at);
         break;
-    case kDisconnect:
-        reply(std::array{kBye}, at);
+    case Disconnect:
+        reply(std::array{Bye}, at);
         break;
-    case kRead:
+    case ReadSettings:
         replyBlock(at);
         break;
-    case kWrite:
+    case WriteSettings:
         m_phase = Phase::Settings;
         m_incoming.clear();
         break;
-    case kMeasure:
+    case Measure:
         replyMeasurement(at);
         break;
-    case kUploadMessages:
-    case kUploadSiren:
-        m_upload = byte == kUploadMessages ? Upload::Messages : Upload::Siren;
+    case UploadMessages:
+    case UploadSiren:
+        m_upload = byte == UploadMessages ? Upload::Messages : Upload::Siren;
         m_phase = Phase::Counts;
         m_incoming.clear();
-        reply(std::array{kGoOn}, at);
+        reply(std::array{Next}, at);
         break;
     default:
         break; // not a command: the unit takes no notice
@@ -139,7 +139,7 @@ void Unit::reply(std::span<const std::uint8_t> bytes, Nanos at, bool cuttable)
     std::vector<std::uint8_t> out = std::exchange(m_held, std::move(held));
     const std::size_t junk = m_faults.garbage + std::exchange(m_faults.garbageOnce, 0);
     for (std::size_t i = 0; i < junk; ++i)
-        out.push_back(kGarbage[m_garbageIndex++ % kGarbage.size()]);
+        out.push_back(Garbage[m_garbageIndex++ % Garbage.size()]);
     const std::size_t head = split ? split->head : body.size();
     out.insert(out.end(), body.begin(), body.begin() + std::ptrdiff_t(head));
     if (!out.empty())
@@ -152,9 +152,9 @@ void Unit::replyBlock(Nanos at)
 {
     Block out = m_block;
     if (m_corruptNextRead) {
-        std::size_t end = std::min(kBlockSize, kCorruptFrom + m_faults.corrupt);
-        for (std::size_t i = kCorruptFrom; i < end; ++i)
-            out[i] ^= kCorruptMask;
+        std::size_t end = std::min(BlockSize, CorruptFrom + m_faults.corrupt);
+        for (std::size_t i = CorruptFrom; i < end; ++i)
+            out[i] ^= CorruptMask;
         m_corruptNextRead = false;
     }
     reply(out, at, true);
@@ -177,7 +177,7 @@ Measurement Unit::measurement(Nanos at) const
         return *m_fixed;
     // Slow waves around plausible levels, and a slow triangle for the ADC: enough movement for
     // a trend chart, never outside the 12-bit range.
-    const double t = double(at - m_start) / double(kSecond);
+    const double t = double(at - m_start) / double(Second);
     const double twoPi = 2 * std::acos(-1.0);
     auto wave = [&](double mid, double swing, double period, double phase) {
         double value = mid + swing * std::sin(twoPi * t / period + phase);
@@ -212,7 +212,7 @@ void Unit::countsReceived(Nanos at)
         m_counts.push_back(m_incoming[i] << 8 | m_incoming[i + 1]);
     m_incoming.clear();
     m_data.clear();
-    reply(std::array{kSendData}, at);
+    reply(std::array{Data}, at);
     if (std::accumulate(m_counts.begin(), m_counts.end(), 0) == 0)
         uploadFinished();
     else
@@ -221,7 +221,7 @@ void Unit::countsReceived(Nanos at)
 
 void Unit::blockReceived(Nanos at)
 {
-    const auto number = int(m_data.size() / kBlockSize);
+    const auto number = int(m_data.size() / BlockSize);
     if (m_faults.hangupAfter && number == *m_faults.hangupAfter) {
         abandon();
         dropHeld();
@@ -233,11 +233,11 @@ void Unit::blockReceived(Nanos at)
         return;
     }
     if (m_faults.ffOnly)
-        reply(std::array{kBlockDone}, at);
+        reply(std::array{BlockDone}, at);
     else if (m_faults.uOnly)
-        reply(std::array{kGoOn}, at);
+        reply(std::array{Next}, at);
     else
-        reply(std::array{kGoOn, kBlockDone}, at);
+        reply(std::array{Next, BlockDone}, at);
     if (number == std::accumulate(m_counts.begin(), m_counts.end(), 0))
         uploadFinished();
 }
@@ -250,7 +250,7 @@ void Unit::uploadFinished()
                                                    : std::vector<std::string>{"SIREN"};
         std::size_t offset = 0;
         for (std::size_t i = 0; i < names.size(); ++i) {
-            std::size_t length = std::size_t(m_counts[i]) * kBlockSize;
+            std::size_t length = std::size_t(m_counts[i]) * BlockSize;
             std::span<const std::uint8_t> data(m_data.data() + offset, length);
             std::string error = saveWav(m_recordingsDir + "/" + names[i] + ".wav", data);
             if (!error.empty())

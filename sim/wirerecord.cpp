@@ -68,7 +68,7 @@ void WireRecord::add(Direction direction, std::span<const std::uint8_t> bytes)
     const off_t from = m_lineStart;
     std::string text;
     for (std::uint8_t b : bytes) {
-        if (m_line.empty() || direction != m_lineDirection || m_lineCount == kBytesPerLine) {
+        if (m_line.empty() || direction != m_lineDirection || m_lineCount == BytesPerLine) {
             if (!m_line.empty()) {
                 text += m_line + "\n";
                 m_lineStart += off_t(m_line.size() + 1);

@@ -32,7 +32,7 @@ public:
     void clear();
 
 private:
-    static constexpr int kBytesPerLine = 32;
+    static constexpr int BytesPerLine = 32;
 
     int m_rx = -1;
     int m_tx = -1;

@@ -1,6 +1,7 @@
 // The main window as the user first sees it: every control in its place with its caption, the
 // window frame, the keyboard focus order, the state start-up leaves behind, the setting fields
-// and their echo boxes, the standard error box and the product picture.
+// and their echo boxes, the standard error box, the product picture, and its text drawn at
+// twice the size on a screen scaled by two.
 
 #include "app/apperror.h"
 #include "app/handlerguard.h"
@@ -12,16 +13,19 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -216,6 +220,46 @@ ErrorBox runAnsweringBox(const std::function<void()> &handler)
 
 void raiseConversionError(const QString &text) { throw ConversionError(text); }
 
+// The window as drawn by a run of this program at the given scale factor (see main()).
+QImage windowAtScale(const char *factor, const QString &file)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QLatin1String(factor));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--draw"), file});
+    if (!child.waitForFinished(120000) || child.exitStatus() != QProcess::NormalExit ||
+        child.exitCode() != 0)
+        return {};
+    return QImage(file);
+}
+
+// The rows, in device pixels, that the text of a control inks within its box, less a frame of
+// the given width: dark pixels, or for red text strongly red ones.
+int inkHeight(const QImage &window, const QRect &box, int frame, qreal scale)
+{
+    const int inset = qRound(frame * scale);
+    const QRect inner = QRect(box.topLeft() * scale, box.size() * scale)
+                            .adjusted(inset, inset, -inset, -inset)
+                            .intersected(window.rect());
+    int top = -1;
+    int bottom = -1;
+    for (int y = inner.top(); y <= inner.bottom(); ++y) {
+        for (int x = inner.left(); x <= inner.right(); ++x) {
+            const QColor c = window.pixelColor(x, y);
+            const bool ink = qGray(c.rgb()) < 96 || (c.red() > 160 && c.green() < 96);
+            if (ink) {
+                if (top < 0)
+                    top = y;
+                bottom = y;
+                break;
+            }
+        }
+    }
+    return top < 0 ? 0 : bottom - top + 1;
+}
+
 } // namespace
 
 class TestWindow : public QObject {
@@ -244,6 +288,8 @@ private slots:
     void handlerError_data();
     void handlerError();
     void productPicture();
+    void textAtScaleTwo_data();
+    void textAtScaleTwo();
 };
 
 void TestWindow::layout_data()
@@ -699,5 +745,68 @@ void TestWindow::productPicture()
     QCOMPARE(picture.size(), QSize(432, 314));
 }
 
-QTEST_MAIN(TestWindow)
+// The window font at scale 1 is the bitmap face, which has no larger strike: a window that kept
+// it at scale 2 draws small glyphs spread over doubled advances. Every text must grow with the
+// picture, the plain window font, a bold heading, Button2's large "X" and Edit5 alike.
+void TestWindow::textAtScaleTwo_data()
+{
+    QTest::addColumn<QRect>("box");
+    QTest::addColumn<int>("frame");
+    QTest::newRow("Label1, window font") << QRect(16, 8, 92, 13) << 0;
+    QTest::newRow("Label11, window font") << QRect(320, 208, 108, 13) << 0;
+    QTest::newRow("Label8, heading") << QRect(320, 8, 158, 16) << 0;
+    QTest::newRow("Button2, red X") << QRect(104, 48, 43, 41) << 3;
+    QTest::newRow("Edit5") << QRect(176, 48, 121, 24) << 3;
+}
+
+void TestWindow::textAtScaleTwo()
+{
+    QFETCH(QRect, box);
+    QFETCH(int, frame);
+    static QTemporaryDir dir;
+    static const QImage one = windowAtScale("1", dir.filePath(QStringLiteral("1.png")));
+    static const QImage two = windowAtScale("2", dir.filePath(QStringLiteral("2.png")));
+    QCOMPARE(one.size(), QSize(664, 640));
+    QCOMPARE(two.size(), QSize(1328, 1280));
+
+    const int single = inkHeight(one, box, frame, 1);
+    const int doubled = inkHeight(two, box, frame, 2);
+    QVERIFY2(single >= 7, qPrintable(QString::number(single)));
+    // Twice the height, give or take a device pixel of rounding at each edge.
+    QVERIFY2(
+        qAbs(doubled - 2 * single) <= 2,
+        qPrintable(QStringLiteral("%1 px at scale 1, %2 px at scale 2").arg(single).arg(doubled)));
+}
+
+// With --draw FILE the program shows the window once at the scale its environment sets, saves
+// what it drew and ends; textAtScaleTwo runs it so. Otherwise it runs the tests, on a desk-sized
+// offscreen screen so that the stored position is where the window stays.
+int main(int argc, char *argv[])
+{
+    QTemporaryDir screens;
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+        const QString config = screens.filePath(QStringLiteral("screens.json"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920,)"
+                       R"( "height": 1080, "logicalDpi": 96}]})") < 0)
+            return 2;
+        file.close();
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+    }
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    if (argc == 3 && qstrcmp(argv[1], "--draw") == 0) {
+        TForm1 form(nullptr, 100);
+        if (!showWindow(form) || !form.grab().toImage().save(QString::fromLocal8Bit(argv[2])))
+            return 1;
+        return 0;
+    }
+    TestWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_window.moc"
