@@ -2,7 +2,7 @@
 // unit simulator over real pseudo-terminals.
 
 #include "app/tform1.h"
-#include "support/simprocess.h"
+#include "support/connectedwindow.h"
 #include "support/windowlog.h"
 
 #include <QApplication>
@@ -43,17 +43,16 @@ private slots:
 
 void ConnectionTest::connectReadsSettingsAndShowsPicture()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
     QCOMPARE(logLines(form), QStringList({"Доступные порты", "COM5", "-------------"}));
     QVERIFY(!form.Image1->isVisibleTo(&form));
 
     form.Button1->click();
     QVERIFY(form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Соединение установлено", "ЖДИТЕ...", "Прочитано"}));
-    QCOMPARE(sim.received(), QByteArray("UR"));
+    QCOMPARE(c.sim.received(), QByteArray("UR"));
     QVERIFY(form.Image1->isVisibleTo(&form));
     QCOMPARE(form.Image1->pixmap().size(), QSize(121, 87));
     QCOMPARE(form.Edit4->text(), QString("ТАРВИК2"));
@@ -62,26 +61,24 @@ void ConnectionTest::connectReadsSettingsAndShowsPicture()
 
 void ConnectionTest::noUnitBehindPort()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    sim.ok("fault silent");
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    c.sim.ok("fault silent");
+    TForm1 &form = *c.form;
     form.Button1->click();
     QVERIFY(!form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Ошибка подключения", "0"}));
-    QCOMPARE(sim.received(), QByteArray("UZ"));
+    QCOMPARE(c.sim.received(), QByteArray("UZ"));
     QVERIFY(form.channel().isOpen()); // the port stays open
     QVERIFY(!form.Image1->isVisibleTo(&form));
 }
 
 void ConnectionTest::lateAnswerFailsAndWaitsForNextReceive()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    sim.ok("fault late 40");
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    c.sim.ok("fault late 40");
+    TForm1 &form = *c.form;
     form.Button1->click();
     QVERIFY(!form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Ошибка подключения", "0"}));
@@ -95,26 +92,22 @@ void ConnectionTest::lateAnswerFailsAndWaitsForNextReceive()
 
 void ConnectionTest::connectTwice()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
     form.Button1->click();
     form.Button1->click();
     QVERIFY(form.connected());
     QCOMPARE(logLines(form).count("Соединение установлено"), 2);
-    QCOMPARE(sim.received(), QByteArray("URUR"));
+    QCOMPARE(c.sim.received(), QByteArray("URUR"));
 }
 
 void ConnectionTest::failedConnectAfterGoodOne()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
-    form.Button1->click();
-    QVERIFY(form.connected());
-    sim.ok("fault silent");
+    ConnectedWindow c;
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
+    c.sim.ok("fault silent");
     form.Button1->click();
     QVERIFY(!form.connected());
     // The failure line shows the byte the silent receive yields: the block's first byte.
@@ -125,15 +118,14 @@ void ConnectionTest::failedConnectAfterGoodOne()
 
 void ConnectionTest::staleReadyByteIsNoAnswer()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
-    sim.ok("fault short 0"); // the block never comes: the handshake's 'W' stays in front
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
+    c.sim.ok("fault short 0"); // the block never comes: the handshake's 'W' stays in front
     form.Button1->click();
     QVERIFY(form.connected());
     QCOMPARE(form.unit().transferBlock()[0], std::uint8_t('W'));
-    sim.ok("fault silent");
+    c.sim.ok("fault silent");
     form.Button1->click();
     // The 'W' a silent receive yields is an old one: no connection.
     QVERIFY(!form.connected());
@@ -166,10 +158,9 @@ void ConnectionTest::typedPortName()
 
 void ConnectionTest::unknownPortNameOpensNothing()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.ComboBox1->lineEdit()->clear();
@@ -182,7 +173,7 @@ void ConnectionTest::unknownPortNameOpensNothing()
     QCOMPARE(lines.mid(0, 2), QStringList({"Ошибка подключения", "0"}));
     QCOMPARE(lines.size(), 3);
     QVERIFY(lines[2].startsWith("Порт не выбран"));
-    QCOMPARE(sim.received(), QByteArray());
+    QCOMPARE(c.sim.received(), QByteArray());
 }
 
 void ConnectionTest::portThatCannotBeOpened()
@@ -213,49 +204,44 @@ void ConnectionTest::portThatCannotBeOpened()
 
 void ConnectionTest::exitConnected()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Button1->click();
-    sim.clearRecord();
     form.Button2->click();
     QCOMPARE(logLines(form).last(), QString("OK"));
-    QCOMPARE(sim.received(), QByteArray("Z"));
+    QCOMPARE(c.sim.received(), QByteArray("Z"));
     QVERIFY(!form.isVisible());
     QVERIFY(form.connected()); // the flag is left as it was
 }
 
 void ConnectionTest::exitWithoutConnection()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.Button2->click(); // the scan left the channel closed: 'Z' goes nowhere
     QCOMPARE(logLines(form).last(), QString("Ошибка"));
-    QCOMPARE(sim.received(), QByteArray());
+    QCOMPARE(c.sim.received(), QByteArray());
     QVERIFY(!form.isVisible());
 }
 
 void ConnectionTest::exitWithStaleByeByte()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    sim.ok("fault late 40");
-    TForm1 form(nullptr, 100);
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    c.sim.ok("fault late 40");
+    TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.Button1->click(); // fails; the late 'W' and 'V' wait in the driver
     QTest::qWait(150);
     form.unit().receiveByte();
     QCOMPARE(form.unit().receiveByte(), std::uint8_t('V'));
-    sim.ok("fault silent");
+    c.sim.ok("fault silent");
     form.Button2->click();
     // The 'V' a silent receive yields is an old one.
     QCOMPARE(logLines(form).last(), QString("Ошибка"));
@@ -306,20 +292,17 @@ void ConnectionTest::scanListsExactlyFreePorts()
 
 void ConnectionTest::scanWhileConnected()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 100);
-    form.Button1->click();
-    QVERIFY(form.connected());
+    ConnectedWindow c;
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
     form.Button15->click();
     QVERIFY(form.connected());
     QVERIFY(!form.channel().isOpen());
     QCOMPARE(form.ComboBox1->currentText(), QString("COM5"));
     // Still counted as connected, but every exchange transfers nothing until the next connect.
-    sim.clearRecord();
+    c.sim.clearRecord();
     form.Button5->click();
-    QCOMPARE(sim.received(), QByteArray());
+    QCOMPARE(c.sim.received(), QByteArray());
     QVERIFY(logLines(form).last().startsWith("Ошибка чтения"));
 }
 

@@ -3,7 +3,7 @@
 
 #include "app/tform1.h"
 #include "service/trendchart.h"
-#include "support/simprocess.h"
+#include "support/connectedwindow.h"
 
 #include <QChartView>
 #include <QImage>
@@ -35,21 +35,8 @@ QByteArray bigEndian(const Six &values)
     return out;
 }
 
-// The simulator on COM5 and the main window connected to it (settings block read).
-struct Bench {
-    ComFolder com;
-    SimProcess sim{com.path(), QStringLiteral("COM5")};
-    std::unique_ptr<TForm1> form;
-
-    bool start()
-    {
-        if (!sim.start())
-            return false;
-        form = std::make_unique<TForm1>(nullptr, 100);
-        form->Button1->click();
-        return form->connected();
-    }
-
+// The main window connected to the simulator, with the service panel's helpers.
+struct Bench : ConnectedWindow {
     void measure(const Six &v)
     {
         sim.ok(QStringLiteral("measure %1 %2 %3 %4 %5 %6")
@@ -76,7 +63,7 @@ struct Bench {
             form->Timer1Timer();
     }
 
-    QByteArray heldBlockHead() const
+    QByteArray heldBlockHead()
     {
         return QByteArray(reinterpret_cast<const char *>(form->unit().transferBlock()), 12);
     }
@@ -137,7 +124,7 @@ private slots:
     void noSelectionShowsValuesButNoPoint();
     void switchingValueContinuesSeries();
 
-    // The chart over many ticks.
+    // The chart's page on its own, then through the window.
     void pageFillsThenStays();
     void resetStartsAgainAtZero();
     void traceDrawnInPointColour();
@@ -162,7 +149,7 @@ private:
 void TestService::init()
 {
     m_bench = std::make_unique<Bench>();
-    QVERIFY(m_bench->start());
+    QVERIFY(m_bench->connect());
 }
 
 void TestService::cleanup() { m_bench.reset(); }
@@ -268,18 +255,21 @@ void TestService::switchingValueContinuesSeries()
 
 void TestService::pageFillsThenStays()
 {
-    Bench &b = bench();
-    TForm1 &form = *b.form;
-    TrendChart &trend = form.trend();
-    b.measure({1, 2, 3, 4, 5, 300});
+    QChartView view;
+    TrendChart trend(&view);
+    const QLineSeries *series = trend.series();
+    auto append = [&](int n, int value) {
+        for (int i = 0; i < n; ++i)
+            trend.append(float(pointY(value)), Green);
+    };
 
     // While the page is not full the range end is stretched as if it were.
     const QList<int> checkpoints{2, 3, 7, 100, 250, 399, Page};
     int n = 0;
     for (int at : checkpoints) {
-        b.ticks(at - n);
+        append(at - n, 300);
         n = at;
-        QCOMPARE(form.Series1->count(), n);
+        QCOMPARE(series->count(), n);
         const double end = double(n - 1) * Page / n;
         QCOMPARE(trend.xRange().x(), 0.0);
         QVERIFY2(qFuzzyCompare(trend.xRange().y(), end),
@@ -291,26 +281,22 @@ void TestService::pageFillsThenStays()
     QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
 
     // Later points lie outside the view; the left axis still takes them in.
-    b.measure({1, 2, 3, 4, 5, 1000});
-    b.ticks(1);
+    append(1, 1000);
     QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
     QCOMPARE(trend.yRange(), QPointF(pointY(300), pointY(1000)));
-    b.measure({1, 2, 3, 4, 5, 10});
-    b.ticks(1);
+    append(1, 10);
     QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
     QCOMPARE(trend.yRange(), QPointF(pointY(10), pointY(1000)));
 
     // A long run: the view and what is held stay put; the count goes on.
-    b.measure({1, 2, 3, 4, 5, 500});
-    b.ticks(1000 - Page - 2);
+    append(1000 - Page - 2, 500);
     QCOMPARE(trend.count(), 1000);
-    QCOMPARE(form.Series1->count(), Page);
-    QVERIFY(form.Series1->at(0) == QPointF(0, pointY(300)));
-    QCOMPARE(form.Series1->at(Page - 1).x(), double(Page - 1));
-    QVERIFY(form.Series1->at(Page - 1).y() == pointY(300));
+    QCOMPARE(series->count(), Page);
+    QVERIFY(series->at(0) == QPointF(0, pointY(300)));
+    QCOMPARE(series->at(Page - 1).x(), double(Page - 1));
+    QVERIFY(series->at(Page - 1).y() == pointY(300));
     QCOMPARE(trend.xRange(), QPointF(0, Page - 1));
     QCOMPARE(trend.yRange(), QPointF(pointY(10), pointY(1000)));
-    QCOMPARE(b.form->Edit19->text(), QStringLiteral("500"));
 }
 
 void TestService::resetStartsAgainAtZero()
@@ -328,11 +314,16 @@ void TestService::resetStartsAgainAtZero()
     VERIFY_POINTS(form.Series1, {0, pointY(300)}, {1, pointY(300)});
     QCOMPARE(trend.xRange(), QPointF(0, Page / 2));
 
-    // Past a full page, with an unseen extreme, then "Сброс": nothing of before remains.
-    b.ticks(Page);
+    // Past a full page (filled without the line), ticks are still shown and counted, and an
+    // unseen extreme still reaches the left axis. Then "Сброс": nothing of before remains.
+    for (int i = 2; i < Page; ++i)
+        trend.append(float(pointY(300)), Green);
     b.measure({1, 2, 3, 4, 5, 65535});
     b.ticks(2);
+    QCOMPARE(trend.count(), Page + 2);
+    QCOMPARE(form.Series1->count(), Page);
     QCOMPARE(trend.yRange().y(), pointY(65535));
+    QCOMPARE(form.Edit19->text(), QStringLiteral("65535"));
     form.Button12->click();
     b.measure({1, 2, 3, 4, 5, 200});
     b.ticks(1);

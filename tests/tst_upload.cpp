@@ -350,7 +350,7 @@ void TestUpload::progress()
     QVERIFY(b.start());
     QList<ProgressCall> calls;
     b.onProgress = [&](int value) {
-        calls << ProgressCall{value, int(b.sim.received().size() - 3) / Block};
+        calls << ProgressCall{value, int(b.sim.receivedCount() - 3) / Block};
     };
 
     QList<ProgressCall> expected{{0, 0}};
@@ -379,7 +379,7 @@ void TestUpload::progressCarriesOverToPpk2()
     QVERIFY(b.start());
     QList<ProgressCall> calls;
     b.onProgress = [&](int value) {
-        calls << ProgressCall{value, int(b.sim.received().size() - 5) / Block};
+        calls << ProgressCall{value, int(b.sim.receivedCount() - 5) / Block};
     };
 
     b.upload.uploadMessages();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,10 @@ public:
     // Every byte the unit received / sent, in order, once the line has settled.
     QByteArray received();
     QByteArray sent();
+    // How many bytes the unit has received, read from the record without waiting for the line
+    // to settle. Exact once the unit has answered the last byte sent to it: it records what it
+    // gets before it answers.
+    qint64 receivedCount() const { return QFileInfo(m_work.path() + "/record/rx.bin").size(); }
     // Forgets the record so far, once the bytes already on their way have come in.
     void clearRecord();
 
