@@ -5,6 +5,7 @@
 #include "app/apperror.h"
 #include "app/handlerguard.h"
 #include "app/tform1.h"
+#include "support/connectedwindow.h"
 #include "support/ptypeer.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
@@ -209,23 +210,6 @@ void WindowExchangesTest::userInputDroppedWhileBusy()
 
 namespace {
 
-// The simulator as COM5 and a window connected to it, clocks a hundred times faster.
-struct Connected {
-    ComFolder folder;
-    SimProcess sim{folder.path(), "COM5"};
-    std::optional<TForm1> form;
-
-    bool start()
-    {
-        if (!sim.start())
-            return false;
-        form.emplace(nullptr, 100);
-        form->Button1->click();
-        sim.clearRecord();
-        return form->connected();
-    }
-};
-
 QStringList measured(const TForm1 &form)
 {
     QStringList texts;
@@ -241,8 +225,8 @@ QStringList measured(const TForm1 &form)
 // next one: nothing shifted is shown or written, and the next exchange is right again.
 void WindowExchangesTest::strayRepliesNeverShift()
 {
-    Connected c;
-    QVERIFY(c.start());
+    ConnectedWindow c;
+    QVERIFY(c.connect());
     TForm1 &f = *c.form;
     const QByteArray unit = c.sim.block();
 
@@ -282,8 +266,8 @@ void WindowExchangesTest::strayRepliesNeverShift()
 // connect works when the unit is back.
 void WindowExchangesTest::lostLineSaidOnce()
 {
-    Connected c;
-    QVERIFY(c.start());
+    ConnectedWindow c;
+    QVERIFY(c.connect());
     TForm1 &f = *c.form;
     const int lines = int(logLines(f).size());
     c.sim.ok("hangup");
@@ -325,8 +309,8 @@ void WindowExchangesTest::unaskedInputIsBounded()
 // with a unit that never answers.
 void WindowExchangesTest::inputKeptWhilePolling()
 {
-    Connected c;
-    QVERIFY(c.start());
+    ConnectedWindow c;
+    QVERIFY(c.connect());
     TForm1 &f = *c.form;
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
@@ -344,8 +328,8 @@ void WindowExchangesTest::inputKeptWhilePolling()
 
 void WindowExchangesTest::onlyRegularFilesUploaded()
 {
-    Connected c;
-    QVERIFY(c.start());
+    ConnectedWindow c;
+    QVERIFY(c.connect());
     QCOMPARE(::mkfifo("SIREN.wav", 0600), 0); // would wait for a writer for ever
     c.form->Button8->click();
     QCOMPARE(logLines(*c.form).mid(logLines(*c.form).size() - 2),
@@ -356,8 +340,8 @@ void WindowExchangesTest::onlyRegularFilesUploaded()
 // The unit gets the file as it was when the upload began, whatever happens to it meanwhile.
 void WindowExchangesTest::fileChangedMidUploadSendsTheOriginal()
 {
-    Connected c;
-    QVERIFY(c.start());
+    ConnectedWindow c;
+    QVERIFY(c.connect());
     const QByteArray original = wav(200, 'o');
     write("SIREN.wav", original);
     QObject::connect(c.form->ProgressBar1, &QProgressBar::valueChanged, [](int value) {
