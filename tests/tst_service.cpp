@@ -4,6 +4,7 @@
 #include "app/tform1.h"
 #include "service/trendchart.h"
 #include "support/connectedwindow.h"
+#include "support/windowlog.h"
 
 #include <QChartView>
 #include <QImage>
@@ -48,14 +49,7 @@ struct Bench : ConnectedWindow {
                    .arg(v[5]));
     }
 
-    QStringList shown() const
-    {
-        QStringList texts;
-        for (QLineEdit *box :
-             {form->Edit14, form->Edit15, form->Edit16, form->Edit17, form->Edit18, form->Edit19})
-            texts << box->text();
-        return texts;
-    }
+    QStringList shown() const { return measuredTexts(*form); }
 
     void ticks(int n)
     {
@@ -503,11 +497,7 @@ void TestService::noPortChangesNothing()
     form.Button7->click();
     form.Timer1Timer();
     const QStringList zeros(6, QStringLiteral("0"));
-    QStringList shown;
-    for (QLineEdit *box :
-         {form.Edit14, form.Edit15, form.Edit16, form.Edit17, form.Edit18, form.Edit19})
-        shown << box->text();
-    QCOMPARE(shown, zeros);
+    QCOMPARE(measuredTexts(form), zeros);
     QCOMPARE(form.trend().count(), 0);
     QCOMPARE(form.Series1->count(), 0);
 }

@@ -11,6 +11,7 @@
 #include "support/errorboxcatcher.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
+#include "support/windowlog.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -272,15 +273,6 @@ Fields fieldsOf(const TForm1 &form)
     for (const BarField &bar : barFields(form))
         f.bars << bar.bar->value();
     return f;
-}
-
-QStringList measuredOf(const TForm1 &form)
-{
-    QStringList out;
-    for (const QLineEdit *edit :
-         {form.Edit14, form.Edit15, form.Edit16, form.Edit17, form.Edit18, form.Edit19})
-        out << edit->text();
-    return out;
 }
 
 QStringList measurementText(const QByteArray &reply)
@@ -896,7 +888,7 @@ bool Soak::step(int index)
     before.lines = lineCount(m_form);
     before.boxes = int(m_boxes.texts.size());
     before.fields = fieldsOf(m_form);
-    before.measured = measuredOf(m_form);
+    before.measured = measuredTexts(m_form);
     before.points = m_form.trend().count();
     if (m_op == Op::Write)
         before.write = windowOver(m_form, m_held, &before.badText);
@@ -959,12 +951,12 @@ void Soak::drainHeldTail()
         m_portUp = true;
         return;
     }
-    const QStringList measured = measuredOf(m_form);
+    const QStringList measured = measuredTexts(m_form);
     const qint64 points = m_form.trend().count();
     m_sim.clearRecord();
     m_form.Button7->click();
     settleLine();
-    if (measuredOf(m_form) != measured || m_form.trend().count() != points)
+    if (measuredTexts(m_form) != measured || m_form.trend().count() != points)
         report(Severity::DataCorrupted,
                QStringLiteral("a measurement shifted by a held tail was shown"));
     if (heldBytes() != 0)
@@ -1421,7 +1413,7 @@ void Soak::checkMeasurement(Op op, const Fault &fault, const Before &before, con
     // never bytes of two.
     if (fault.is(FaultKind::JunkOnce) || fault.is(FaultKind::SplitOnce) ||
         fault.is(FaultKind::TailOnce)) {
-        const QStringList shown = measuredOf(m_form);
+        const QStringList shown = measuredTexts(m_form);
         if (shown == before.measured)
             return;
         const int junk = fault.is(FaultKind::JunkOnce) ? fault.n : 0;
@@ -1440,15 +1432,15 @@ void Soak::checkMeasurement(Op op, const Fault &fault, const Before &before, con
                        !(fault.is(FaultKind::Short) && fault.n < MeasurementSize);
     const qint64 points = m_form.trend().count() - before.points;
     if (!whole) {
-        if (measuredOf(m_form) != before.measured || points != 0)
+        if (measuredTexts(m_form) != before.measured || points != 0)
             report(Severity::FalseSuccess,
                    QStringLiteral("a measurement that did not come whole was shown"));
         return;
     }
     if (tx.size() < MeasurementSize ||
-        measuredOf(m_form) != measurementText(tx.right(MeasurementSize)))
+        measuredTexts(m_form) != measurementText(tx.right(MeasurementSize)))
         report(Severity::Other, QStringLiteral("the measurement shown is not the unit's: %1 / %2")
-                                    .arg(measuredOf(m_form).join(QLatin1Char(' ')),
+                                    .arg(measuredTexts(m_form).join(QLatin1Char(' ')),
                                          QString::fromLatin1(tx.right(MeasurementSize).toHex())));
     else
         ++measurementsChecked;

@@ -208,19 +208,6 @@ void WindowExchangesTest::userInputDroppedWhileBusy()
     QCOMPARE(sim.received(), QByteArray("R"));
 }
 
-namespace {
-
-QStringList measured(const TForm1 &form)
-{
-    QStringList texts;
-    for (const QLineEdit *box :
-         {form.Edit14, form.Edit15, form.Edit16, form.Edit17, form.Edit18, form.Edit19})
-        texts << box->text();
-    return texts;
-}
-
-} // namespace
-
 // A reply with junk ahead of it, or one that comes after its time-out, is never taken for the
 // next one: nothing shifted is shown or written, and the next exchange is right again.
 void WindowExchangesTest::strayRepliesNeverShift()
@@ -244,22 +231,22 @@ void WindowExchangesTest::strayRepliesNeverShift()
 
     c.sim.ok("measure 1 2 3 4 5 6");
     c.sim.ok("fault late 300");
-    const QStringList before = measured(f);
+    const QStringList before = measuredTexts(f);
     f.Button7->click();
-    QCOMPARE(measured(f), before);
+    QCOMPARE(measuredTexts(f), before);
     QTest::qWait(400); // the late reply is in the driver now
     c.sim.ok("fault none");
     c.sim.ok("measure 7 8 9 10 11 12");
     f.Button7->click();
-    QCOMPARE(measured(f), QStringList({"7", "8", "9", "10", "11", "12"}));
+    QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
 
     c.sim.ok("fault tail-once 5"); // the rest comes glued ahead of the next reply
     f.Button7->click();
     f.Button7->click();
-    QCOMPARE(measured(f), QStringList({"7", "8", "9", "10", "11", "12"}));
+    QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
     c.sim.ok("measure 13 14 15 16 17 18");
     f.Button7->click();
-    QCOMPARE(measured(f), QStringList({"13", "14", "15", "16", "17", "18"}));
+    QCOMPARE(measuredTexts(f), QStringList({"13", "14", "15", "16", "17", "18"}));
 }
 
 // The unit's end hangs up while the window idles: said once, the port let go, and a new
@@ -302,7 +289,7 @@ void WindowExchangesTest::unaskedInputIsBounded()
     peer.readAvailable(); // what the handshake sent
     QTimer::singleShot(20, [&] { peer.write(QByteArray(12, '\x01')); });
     form.Button7->click(); // the chatter is dropped before the request
-    QCOMPARE(measured(form), QStringList({"257", "257", "257", "257", "257", "257"}));
+    QCOMPARE(measuredTexts(form), QStringList({"257", "257", "257", "257", "257", "257"}));
 }
 
 // Keys and clicks made while the service panel polls all reach the window, in order, even
