@@ -146,16 +146,24 @@ int commandPorts(const QStringList &arguments)
     return Commands::ports();
 }
 
-int commandInfo(const QStringList &arguments)
+// A command that takes nothing but its ports.
+int portsOnlyCommand(const QStringList &arguments, const QString &description,
+                     int (*run)(const QList<Port> &))
 {
-    CommandLine line(QStringLiteral("Handshake, then the unit's device type, software "
-                                    "version, network address and alert zone."),
-                     true);
+    CommandLine line(description, true);
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
         return status;
     int status = 0;
     const auto ports = line.portList(&status);
-    return ports ? Commands::info(*ports) : status;
+    return ports ? run(*ports) : status;
+}
+
+int commandInfo(const QStringList &arguments)
+{
+    return portsOnlyCommand(arguments,
+                            QStringLiteral("Handshake, then the unit's device type, software "
+                                           "version, network address and alert zone."),
+                            &Commands::info);
 }
 
 int commandRead(const QStringList &arguments)
@@ -238,14 +246,11 @@ int commandWrite(const QStringList &arguments)
 
 int commandReset(const QStringList &arguments)
 {
-    CommandLine line(QStringLiteral("Writes the factory settings over the first 50 bytes of "
-                                    "the unit's block and checks them by reading them back."),
-                     true);
-    if (const int status = line.parse(arguments, 0, 0); status >= 0)
-        return status;
-    int status = 0;
-    const auto ports = line.portList(&status);
-    return ports ? Commands::reset(*ports) : status;
+    return portsOnlyCommand(arguments,
+                            QStringLiteral("Writes the factory settings over the first 50 bytes "
+                                           "of the unit's block and checks them by reading them "
+                                           "back."),
+                            &Commands::reset);
 }
 
 int commandUpload(const QStringList &arguments)
