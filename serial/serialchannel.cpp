@@ -21,31 +21,25 @@ SerialChannel::~SerialChannel() = default;
 
 bool SerialChannel::open(int index)
 {
-    close();
-    m_failure = OpenFailure::None;
-    m_failedDevice.clear();
-    m_failureReason.clear();
     const QString path = ComNames::devicePath(index);
     if (path.isEmpty()) {
+        close();
         m_failed = false;
         m_failure = OpenFailure::NoIndex;
+        m_failedDevice.clear();
+        m_failureReason.clear();
         return false;
     }
-    return openPath(path);
+    return openDevice(path);
 }
 
 bool SerialChannel::openDevice(const QString &path)
 {
     close();
+    m_failed = false;
     m_failure = OpenFailure::None;
     m_failedDevice.clear();
     m_failureReason.clear();
-    return openPath(path);
-}
-
-bool SerialChannel::openPath(const QString &path)
-{
-    m_failed = false;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(path);
     const PortAccess::Result result = PortAccess::openExclusive(*port);

@@ -82,7 +82,6 @@ public:
     void setLossHandler(std::function<void()> handler) { m_lossHandler = std::move(handler); }
 
 private:
-    bool openPath(const QString &path);
     void noteFault();
     void idleIfDue();
 

@@ -501,7 +501,6 @@ private:
     void checkHangup();
     void checkRecordings();
     QByteArray recording(Slot slot) const;
-    void settleLine();
     int heldBytes();
     void drainHeldTail();
     void portGone();
@@ -832,19 +831,6 @@ QByteArray Soak::recording(Slot slot) const
     return f.readAll().mid(HeaderSize);
 }
 
-void Soak::settleLine()
-{
-    // Bytes the unit still has queued (a split reply's tail) are on their way too.
-    QString before = m_sim.ok(QStringLiteral("stats"));
-    for (int i = 0; i < 100; ++i) {
-        QTest::qWait(10);
-        const QString now = m_sim.ok(QStringLiteral("stats"));
-        if (now == before && now.contains(QStringLiteral(" queued=0")))
-            return;
-        before = now;
-    }
-}
-
 int Soak::heldBytes()
 {
     const QString stats = m_sim.ok(QStringLiteral("stats"));
@@ -902,7 +888,7 @@ bool Soak::step(int index)
     if (!m_fault.is(FaultKind::None)) {
         // The fault holds until the unit has seen the operation's last byte: the control line
         // and the pty are read separately.
-        settleLine();
+        m_sim.settle();
         m_sim.ok(QStringLiteral("fault none"));
     }
 
@@ -955,7 +941,7 @@ void Soak::drainHeldTail()
     const qint64 points = m_form.trend().count();
     m_sim.clearRecord();
     m_form.Button7->click();
-    settleLine();
+    m_sim.settle();
     if (measuredTexts(m_form) != measured || m_form.trend().count() != points)
         report(Severity::DataCorrupted,
                QStringLiteral("a measurement shifted by a held tail was shown"));

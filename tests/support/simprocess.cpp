@@ -97,12 +97,13 @@ QByteArray SimProcess::sent()
 
 void SimProcess::settle()
 {
-    // The control line and the pty are read separately: wait until the counts stand still.
+    // The control line and the pty are read separately: wait until the counts stand still and
+    // nothing the unit still holds queued (a split reply's tail) is on its way.
     QString before = ok(QStringLiteral("stats"));
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 100; ++i) {
         QTest::qWait(10);
         const QString now = ok(QStringLiteral("stats"));
-        if (now == before)
+        if (now == before && now.contains(QStringLiteral(" queued=0")))
             break;
         before = now;
     }

@@ -37,13 +37,14 @@ public:
     qint64 receivedCount() const { return QFileInfo(m_work.path() + "/record/rx.bin").size(); }
     // Forgets the record so far, once the bytes already on their way have come in.
     void clearRecord();
+    // Waits until bytes already on their way have come in.
+    void settle();
 
     QByteArray block();                 // the unit's stored settings block
     void setBlock(const QByteArray &b); // replaces it
 
 private:
     QByteArray readRecord(const char *name) const;
-    void settle(); // waits until bytes already on their way have come in
 
     QProcess m_process;
     QTemporaryDir m_work;
