@@ -70,10 +70,11 @@ QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
-// The wire as the unit saw it for one write: 'U', 'R', 'S' and the block, 'R', 'Z'.
+// The wire as the unit saw it for one write: 'U', the block read twice to confirm it, 'S' and
+// the block, the read-back twice, 'Z'.
 QByteArray writeOnWire(const QByteArray &block)
 {
-    return QByteArray("URS") + block + QByteArray("RZ");
+    return QByteArray("URRS") + block + QByteArray("RRZ");
 }
 
 } // namespace
@@ -213,7 +214,7 @@ void CliTest::refusalsSendNothing()
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(named), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
-    QCOMPARE(sim.received(), readFirst ? QByteArray("URZ") : QByteArray());
+    QCOMPARE(sim.received(), readFirst ? QByteArray("URRZ") : QByteArray());
     QCOMPARE(sim.block(), unit);
 }
 
@@ -227,8 +228,8 @@ void CliTest::readBackMismatchAndShortBlocks()
     const QString file = m_work.filePath(QStringLiteral("verify.json"));
     QCOMPARE(cli({"read", "-p", "COM5", "-o", file}).status, 0);
 
-    // The unit changes three pass-through bytes from offset 100 in the read after the write.
-    sim.ok("fault corrupt 3");
+    // The unit stores three pass-through bytes from offset 100 changed.
+    sim.ok("fault misstore 3");
     const Run corrupt = cli({"write", "-p", "COM5", file, "--set", "alert_zone=5"});
     QCOMPARE(corrupt.status, 5);
     for (int offset : {100, 101, 102})

@@ -118,7 +118,7 @@ bool SoundUpload::prepare(int slot, const QString &name, std::uint32_t &blocks)
 // before the command is no answer to it.
 bool SoundUpload::startExchange(std::uint8_t command, const std::uint8_t *counts, int countBytes)
 {
-    m_link.channel().discardInput();
+    m_link.settle();
     return send(&command, 1) && await(Reply::Next) && send(counts, countBytes) &&
            await(Reply::Data);
 }
