@@ -27,6 +27,11 @@ int indexOf(const Field *field) { return int(field - SettingsFields::all().data(
 
 QString rangeText(int min, int max) { return QStringLiteral("%1-%2").arg(min).arg(max); }
 
+QString byteText(std::uint8_t byte)
+{
+    return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
+
 } // namespace
 
 QByteArray write(const SettingsBlock::Block &block, const QString &port, const QString &time)
@@ -223,11 +228,11 @@ std::vector<QString> differenceLines(const std::uint8_t *from, const std::uint8_
             lines.push_back(QLatin1String(d.field->key) + QStringLiteral(": ") +
                             valueText(*d.field, from) + arrow + valueText(*d.field, to));
         } else {
-            lines.push_back(QStringLiteral("offset %1: 0x%2%30x%4")
-                                .arg(d.offset)
-                                .arg(from[d.offset], 2, 16, QLatin1Char('0'))
-                                .arg(arrow)
-                                .arg(to[d.offset], 2, 16, QLatin1Char('0')));
+            // One multi-argument arg() fills every placeholder in one pass: no digit after a
+            // placeholder and nothing in the arrow can be taken for another one.
+            lines.push_back(QStringLiteral("offset %1: %2%3%4")
+                                .arg(QString::number(d.offset), byteText(from[d.offset]), arrow,
+                                     byteText(to[d.offset])));
         }
     }
     return lines;

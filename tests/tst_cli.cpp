@@ -70,6 +70,22 @@ QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// A settings file with no fields of its own: the block alone.
+QString blockFile(const QByteArray &block, const QString &path)
+{
+    fileWith(QStringLiteral("{\"format\": \"tarvik2-settings\", \"version\": 1, \"fields\": {}, "
+                            "\"block\": \"%1\"}")
+                 .arg(QString::fromLatin1(block.toHex()))
+                 .toUtf8(),
+             path);
+    return path;
+}
+
+QString hexByte(char byte)
+{
+    return QStringLiteral("0x%1").arg(uchar(byte), 2, 16, QLatin1Char('0'));
+}
+
 // The wire as the unit saw it for one write: 'U', 'R', 'S' and the block, 'R', 'Z'.
 QByteArray writeOnWire(const QByteArray &block)
 {
@@ -88,6 +104,9 @@ private slots:
     void refusalsSendNothing_data();
     void refusalsSendNothing();
     void readBackMismatchAndShortBlocks();
+    void differenceLinesShowBothBytes();
+    void diffOfAUnitThatCannotBeRead_data();
+    void diffOfAUnitThatCannotBeRead();
     void parallelRunCarriesOnPastAFailedUnit();
 
 private:
@@ -232,8 +251,11 @@ void CliTest::readBackMismatchAndShortBlocks()
     const Run corrupt = cli({"write", "-p", "COM5", file, "--set", "alert_zone=5"});
     QCOMPARE(corrupt.status, 5);
     for (int offset : {100, 101, 102})
-        QVERIFY2(corrupt.err.contains(QStringLiteral("offset %1: 0x").arg(offset)),
-                 qPrintable(corrupt.err));
+        QVERIFY2(
+            corrupt.err.contains(QStringLiteral("\n  offset %1: %2 written, read back %3\n")
+                                     .arg(offset)
+                                     .arg(hexByte(unit[offset]), hexByte(unit[offset] ^ 0x5a))),
+            qPrintable(corrupt.err));
     QVERIFY(!corrupt.err.contains("offset 103"));
     QVERIFY(!corrupt.out.contains("verified"));
     sim.ok("fault none");
@@ -248,6 +270,66 @@ void CliTest::readBackMismatchAndShortBlocks()
     sim.clearRecord();
     QCOMPARE(cli({"write", "-p", "COM5", file}).status, 4);
     QVERIFY(!sim.received().contains('S'));
+}
+
+void CliTest::differenceLinesShowBothBytes()
+{
+    // Two pass-through bytes differ; the named fields are the same.
+    QByteArray before = oddBlock(5);
+    before[2] = 0x01;
+    before[100] = char(0xbf);
+    QByteArray after = before;
+    after[2] = 0x07;
+    after[100] = char(0xe5);
+    const QString a = blockFile(before, m_work.filePath(QStringLiteral("before.json")));
+    const QString b = blockFile(after, m_work.filePath(QStringLiteral("after.json")));
+    const QString lines = QStringLiteral("offset 2: 0x01 -> 0x07\noffset 100: 0xbf -> 0xe5\n");
+
+    const Run diff = cli({"diff", a, b});
+    QCOMPARE(diff.status, 1);
+    QCOMPARE(diff.out, lines);
+
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    sim.setBlock(before);
+    const Run dryRun = cli({"write", "-p", "COM5", b, "--whole", "--dry-run"});
+    QCOMPARE(dryRun.status, 0);
+    QCOMPARE(dryRun.out, lines);
+    QCOMPARE(sim.block(), before);
+}
+
+void CliTest::diffOfAUnitThatCannotBeRead_data()
+{
+    QTest::addColumn<QString>("fault"); // for the unit on COM5; none: COM9 links nowhere
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error"); // all of standard error, %1 for the COM folder
+
+    QTest::newRow("no device") << ""
+                               << "COM9" << 3
+                               << "COM9: cannot open COM9 (%1/nowhere): no such device\n";
+    QTest::newRow("silent") << "fault silent"
+                            << "COM5" << 4 << "COM5: no unit answered the handshake\n";
+}
+
+void CliTest::diffOfAUnitThatCannotBeRead()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, port);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    if (!fault.isEmpty())
+        sim.ok(fault);
+    const QString file = blockFile(oddBlock(9), m_work.filePath(QStringLiteral("side.json")));
+    const Run run = cli({"diff", "port:" + port, file});
+    QCOMPARE(run.status, status);
+    QCOMPARE(run.err, error.arg(folder.path()));
+    QCOMPARE(run.out, QString());
 }
 
 void CliTest::parallelRunCarriesOnPastAFailedUnit()
