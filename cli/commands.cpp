@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/files.h"
 #include "cli/runner.h"
 #include "cli/status.h"
 #include "device/settingsprocedures.h"
@@ -9,9 +10,7 @@
 #include "service/measurement.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 #include <atomic>
 #include <csignal>
@@ -38,10 +37,10 @@ QString deviceTypeName(int code)
 
 bool saveFile(const QString &name, const QByteArray &contents, const Output &out)
 {
-    QSaveFile file(name);
-    if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit())
+    QString error;
+    if (Files::saveWhole(name, contents, &error))
         return true;
-    out.note(QStringLiteral("cannot write %1: %2").arg(name, file.errorString()));
+    out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
     return false;
 }
 
@@ -89,8 +88,10 @@ int read(const QList<Port> &ports, const QString &outPattern)
             return status;
         const QByteArray json = SettingsFile::write(block, port.name, isoNow());
         if (outPattern.isEmpty()) {
-            for (const QByteArray &line : json.trimmed().split('\n'))
-                out.result(QString::fromUtf8(line));
+            for (const QByteArray &line : json.trimmed().split('\n')) {
+                if (!out.result(QString::fromUtf8(line)))
+                    return Status::BadInput;
+            }
             return Status::Done;
         }
         const QString name = portFileName(outPattern, port);
@@ -344,31 +345,32 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
         Session session(port, out);
         if (const int status = session.connect())
             return status;
-        QFile file;
-        if (!options.csvPattern.isEmpty()) {
-            file.setFileName(portFileName(options.csvPattern, port));
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-                out.note(
-                    QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
-                return Status::BadInput;
-            }
+        const bool toFile = !options.csvPattern.isEmpty();
+        const QString name = toFile ? portFileName(options.csvPattern, port) : QString();
+        Files::Log file;
+        QString error;
+        if (toFile && !file.open(name, &error)) {
+            out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
+            return Status::BadInput;
         }
-        // Every row is flushed as it is written, so an interrupted log is whole up to there.
+        // The log ends at the first row that could not be stored.
         const auto row = [&](const QString &line) {
-            if (!file.isOpen()) {
-                out.result(line);
-                return;
-            }
-            file.write(line.toUtf8() + '\n');
-            file.flush();
+            if (!toFile)
+                return out.result(line);
+            if (file.append(line.toUtf8() + '\n', &error))
+                return true;
+            out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
+            return false;
         };
-        row(QStringLiteral("time,ppk1,ppk2,gochs,adc,light,power"));
         qint64 rows = 0;
         qint64 missed = 0;
         QElapsedTimer timer;
         timer.start();
-        int status = Status::Done;
-        for (qint64 n = 0; !g_interrupted && (options.count == 0 || n < options.count); ++n) {
+        int status = row(QStringLiteral("time,ppk1,ppk2,gochs,adc,light,power")) ? Status::Done
+                                                                                 : Status::BadInput;
+        for (qint64 n = 0;
+             status == Status::Done && !g_interrupted && (options.count == 0 || n < options.count);
+             ++n) {
             const qint64 due = n * options.intervalMs;
             while (!g_interrupted && timer.elapsed() < due)
                 QThread::msleep(ulong(std::min<qint64>(due - timer.elapsed(), 50)));
@@ -379,7 +381,10 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
                 QString line = time;
                 for (const std::uint16_t value : *values)
                     line += QLatin1Char(',') + QString::number(value);
-                row(line);
+                if (!row(line)) {
+                    status = Status::BadInput;
+                    break;
+                }
                 ++rows;
                 continue;
             }
@@ -392,9 +397,12 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
             out.note(
                 QStringLiteral("no complete measurement reply (%1 missed so far)").arg(missed));
         }
-        file.close();
+        if (toFile && !file.close(&error) && status != Status::BadInput) {
+            out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
+            status = Status::BadInput;
+        }
         out.note(QStringLiteral("%1 rows, %2 replies missed").arg(rows).arg(missed));
-        if (rows == 0 && missed > 0)
+        if (status == Status::Done && rows == 0 && missed > 0)
             status = Status::NoAnswer;
         return status;
     });
@@ -416,13 +424,13 @@ int diffSide(const QString &side, Block &block)
         Session session(ports->first(), Output(ports->first().name + QStringLiteral(": ")));
         return session.connectAndRead(block);
     }
-    QFile file(side);
-    if (!file.open(QIODevice::ReadOnly)) {
-        out.note(QStringLiteral("cannot read %1: %2").arg(side, file.errorString()));
+    QString error;
+    const std::optional<QByteArray> text = Files::readSmall(side, &error);
+    if (!text) {
+        out.note(QStringLiteral("cannot read %1: %2").arg(side, error));
         return Status::BadInput;
     }
-    QString error;
-    const auto contents = SettingsFile::parse(file.readAll(), &error);
+    const auto contents = SettingsFile::parse(*text, &error);
     if (!contents) {
         out.note(QStringLiteral("%1: %2").arg(side, error));
         return Status::BadInput;

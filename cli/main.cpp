@@ -2,6 +2,7 @@
 // units and measurement logs.
 
 #include "cli/commands.h"
+#include "cli/files.h"
 #include "cli/output.h"
 #include "cli/status.h"
 #include "upload/soundfile.h"
@@ -9,8 +10,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -131,10 +138,38 @@ struct CommandLine {
     }
 };
 
-// "-o FILE" with several ports must name one file per port.
-bool patternFits(const QString &pattern, const QList<Port> &ports)
+// The file name of -o or --csv, checked before any port is opened; nothing when it is refused
+// (with the status in *status). Empty, like "-", stands for standard output. With several
+// ports the name needs {port}, and no two ports may come to the same file. A file that is
+// saved whole over what is there (`replacing`) must be a regular file, if it exists at all.
+std::optional<QString> outputPattern(const QString &given, const QString &option,
+                                     const QList<Port> &ports, bool replacing, int *status)
 {
-    return pattern.isEmpty() || ports.size() == 1 || pattern.contains(QLatin1String("{port}"));
+    const QString pattern = given == QLatin1String("-") ? QString() : given;
+    if (pattern.isEmpty())
+        return pattern;
+    if (ports.size() > 1 && !pattern.contains(QLatin1String("{port}"))) {
+        *status = refuse(
+            QStringLiteral("with several ports, %1 needs {port} in the file name").arg(option));
+        return std::nullopt;
+    }
+    QHash<QString, QString> portOfFile;
+    for (const Port &port : ports) {
+        const QString name = portFileName(pattern, port);
+        const QString file = QDir::cleanPath(QFileInfo(name).absoluteFilePath());
+        if (portOfFile.contains(file)) {
+            *status = refuse(QStringLiteral("ports %1 and %2 would both write %3; nothing was sent")
+                                 .arg(portOfFile.value(file), port.name, name));
+            return std::nullopt;
+        }
+        portOfFile.insert(file, port.name);
+        QString error;
+        if (replacing && !Files::mayReplace(name, &error)) {
+            *status = refuse(QStringLiteral("cannot write %1: %2").arg(name, error));
+            return std::nullopt;
+        }
+    }
+    return pattern;
 }
 
 int commandPorts(const QStringList &arguments)
@@ -180,10 +215,9 @@ int commandRead(const QStringList &arguments)
     const auto ports = line.portList(&status);
     if (!ports)
         return status;
-    const QString pattern = line.parser.value(output);
-    if (!patternFits(pattern, *ports))
-        return refuse(QStringLiteral("with several ports, -o needs {port} in the file name"));
-    return Commands::read(*ports, pattern);
+    const auto pattern =
+        outputPattern(line.parser.value(output), QStringLiteral("-o"), *ports, true, &status);
+    return pattern ? Commands::read(*ports, *pattern) : status;
 }
 
 int commandWrite(const QStringList &arguments)
@@ -223,11 +257,11 @@ int commandWrite(const QStringList &arguments)
         return status;
 
     const QString name = line.parser.positionalArguments().first();
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     QString error;
-    const auto contents = SettingsFile::parse(file.readAll(), &error);
+    const std::optional<QByteArray> text = Files::readSmall(name, &error);
+    if (!text)
+        return refuse(QStringLiteral("cannot read %1: %2").arg(name, error));
+    const auto contents = SettingsFile::parse(*text, &error);
     if (!contents)
         return refuse(QStringLiteral("%1: %2; nothing was sent").arg(name, error));
     Commands::WriteOptions options;
@@ -328,9 +362,12 @@ int commandMonitor(const QStringList &arguments)
         if (!ok || options.count < 1)
             return refuse(QStringLiteral("--count takes a number from 1"));
     }
-    options.csvPattern = line.parser.value(csv);
-    if (!patternFits(options.csvPattern, *ports))
-        return refuse(QStringLiteral("with several ports, --csv needs {port} in the file name"));
+    // A log may go to a FIFO or a device: it is written as it comes, never saved over.
+    const auto pattern =
+        outputPattern(line.parser.value(csv), QStringLiteral("--csv"), *ports, false, &status);
+    if (!pattern)
+        return status;
+    options.csvPattern = *pattern;
     return Commands::monitor(*ports, options);
 }
 
@@ -349,14 +386,9 @@ int commandDiff(const QStringList &arguments)
     return Commands::diff(sides[0], sides[1]);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The command the arguments name, run to its end.
+int run()
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tarvik2-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK2_VERSION));
-
     const std::map<QString, std::function<int(const QStringList &)>> commands{
         {QStringLiteral("ports"), commandPorts},     {QStringLiteral("info"), commandInfo},
         {QStringLiteral("read"), commandRead},       {QStringLiteral("write"), commandWrite},
@@ -393,4 +425,20 @@ int main(int argc, char **argv)
     }
     say(stderr, QString::fromUtf8(Usage));
     return Status::BadInput;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Output::holdStandardStreams();
+    // A file size limit then fails the write that crosses it, which says so like a full disk,
+    // instead of ending the tool halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvik2-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK2_VERSION));
+    const int status = run();
+    // Results that did not all reach standard output are a failed run, whatever else went well.
+    return Output::closeResults() ? status : std::max(status, int(Status::BadInput));
 }

@@ -11,6 +11,10 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #ifndef TARVIK2_CLI_PATH
 #error "TARVIK2_CLI_PATH must name the tarvik2-cli binary"
@@ -24,9 +28,12 @@ struct Run {
     QString err;
 };
 
-Run cli(const QStringList &arguments)
+// setup: anything to do to the process before it starts (its standard output, its limits).
+Run cli(const QStringList &arguments, const std::function<void(QProcess &)> &setup = {})
 {
     QProcess process;
+    if (setup)
+        setup(process);
     process.start(QStringLiteral(TARVIK2_CLI_PATH), arguments);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
@@ -70,6 +77,61 @@ QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// A folder with little room: a tmpfs of `bytes` where the test may mount one, else a plain
+// folder whose writers (the tool, through limit()) may make no file larger than `bytes`.
+class SmallDisk {
+public:
+    explicit SmallDisk(qint64 bytes) : m_room(bytes)
+    {
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        m_mounted = m_dir.isValid() && ::mount("tmpfs", QFile::encodeName(m_dir.path()), "tmpfs",
+                                               MS_NOSUID | MS_NODEV, options.constData()) == 0;
+        rlimit current{};
+        m_usable = m_dir.isValid() && (m_mounted || (::getrlimit(RLIMIT_FSIZE, &current) == 0 &&
+                                                     current.rlim_max >= rlim_t(bytes)));
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()), MNT_DETACH);
+    }
+    bool usable() const { return m_usable; }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QStringList entries() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    // Takes what room is left: a file of its own on the tmpfs. Otherwise files are limited to
+    // 512 bytes: room for the serial port's lock file, none for a settings file.
+    void fill()
+    {
+        if (!m_mounted) {
+            m_room = 512;
+            return;
+        }
+        QFile filler(path(QStringLiteral("filler")));
+        if (!filler.open(QIODevice::WriteOnly))
+            return;
+        const QByteArray page(4096, 'x');
+        while (filler.write(page) == page.size() && filler.flush()) {
+        }
+    }
+    void limit(QProcess &process) const
+    {
+        if (m_mounted)
+            return;
+        const rlim_t room = rlim_t(m_room);
+        process.setChildProcessModifier([room] {
+            const rlimit limit{room, room};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
+
+private:
+    QTemporaryDir m_dir;
+    qint64 m_room;
+    bool m_mounted = false;
+    bool m_usable = false;
+};
+
 // A settings file with no fields of its own: the block alone.
 QString blockFile(const QByteArray &block, const QString &path)
 {
@@ -108,6 +170,9 @@ private slots:
     void diffOfAUnitThatCannotBeRead_data();
     void diffOfAUnitThatCannotBeRead();
     void parallelRunCarriesOnPastAFailedUnit();
+    void fullDiskKeepsTheBackupAndSaysSo();
+    void failedLogWritesEndTheLog();
+    void filesThatAreNoRegularFilesSendNothing();
 
 private:
     QTemporaryDir m_work;
@@ -361,6 +426,122 @@ void CliTest::parallelRunCarriesOnPastAFailedUnit()
     QCOMPARE(good.block(), expected);
     QCOMPARE(silent.block(), silentBefore);
     QVERIFY(!silent.received().contains('S'));
+}
+
+void CliTest::fullDiskKeepsTheBackupAndSaysSo()
+{
+    SmallDisk disk(8192);
+    if (!disk.usable())
+        QSKIP("neither a tmpfs nor a file size limit can be had here");
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QString backup = disk.path(QStringLiteral("unit-17.json"));
+    const QByteArray old = readText(blockFile(oddBlock(12), backup)).toUtf8();
+    disk.fill();
+    const QStringList before = disk.entries();
+    const auto limited = [&disk](QProcess &process) { disk.limit(process); };
+
+    const Run save = cli({"read", "-p", "COM5", "-o", backup}, limited);
+    QCOMPARE(save.status, 2);
+    QVERIFY2(save.err.startsWith("cannot write " + backup + ": "), qPrintable(save.err));
+    QVERIFY(!save.err.contains("saved"));
+    QCOMPARE(readText(backup).toUtf8(), old);
+    QCOMPARE(disk.entries(), before);
+
+    // Standard output: a file on the full disk, a device that is always full, and none at all.
+    const QString printed = disk.path(QStringLiteral("printed.json"));
+    const Run onDisk = cli({"read", "-p", "COM5"}, [&](QProcess &process) {
+        disk.limit(process);
+        process.setStandardOutputFile(printed);
+    });
+    const Run onFull = cli({"read", "-p", "COM5"}, [](QProcess &process) {
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    });
+    QProcess closed;
+    closed.start(QStringLiteral("/bin/sh"),
+                 {"-c", "exec \"$0\" \"$@\" >&-", TARVIK2_CLI_PATH, "read", "-p", "COM5"});
+    QVERIFY(closed.waitForFinished(60000));
+    const Run none{closed.exitCode(), {}, QString::fromUtf8(closed.readAllStandardError())};
+    for (const Run &run : {onDisk, onFull, none}) {
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains("tarvik2-cli: cannot write standard output: "),
+                 qPrintable(run.err));
+    }
+}
+
+void CliTest::failedLogWritesEndTheLog()
+{
+    SmallDisk disk(4096);
+    if (!disk.usable())
+        QSKIP("neither a tmpfs nor a file size limit can be had here");
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+
+    // 200 rows do not fit in 4 KB: the log stops at the row that did not, and ends whole.
+    const QString log = disk.path(QStringLiteral("log.csv"));
+    const Run small =
+        cli({"monitor", "-p", "COM5", "--count", "200", "--interval", "0", "--csv", log},
+            [&disk](QProcess &process) { disk.limit(process); });
+    QCOMPARE(small.status, 2);
+    QVERIFY2(small.err.startsWith("cannot write " + log + ": "), qPrintable(small.err));
+    const QString text = readText(log);
+    QVERIFY(text.endsWith('\n'));
+    const QStringList rows = text.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(rows.size() > 10 && rows.size() < 201, qPrintable(QString::number(rows.size())));
+    for (const QString &row : rows)
+        QCOMPARE(row.count(','), 6);
+    QVERIFY2(small.err.contains(QStringLiteral("%1 rows").arg(rows.size() - 1)),
+             qPrintable(small.err));
+
+    const Run full = cli({"monitor", "-p", "COM5", "--count", "5", "--csv", "/dev/full"});
+    QCOMPARE(full.status, 2);
+    QVERIFY2(full.err.startsWith("cannot write /dev/full: "), qPrintable(full.err));
+}
+
+void CliTest::filesThatAreNoRegularFilesSendNothing()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QString fifo = m_work.filePath(QStringLiteral("fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo), 0600) == 0);
+    const QString good = blockFile(oddBlock(4), m_work.filePath(QStringLiteral("good.json")));
+    const QString big = m_work.filePath(QStringLiteral("big.json"));
+    fileWith(QByteArray(2 << 20, ' ') + readText(good).toUtf8(), big);
+    sim.clearRecord();
+
+    // Neither a device, nor a FIFO with no writer, nor a file of 2 MiB is read as settings;
+    // neither a device nor a FIFO is replaced by a backup.
+    const QList<QStringList> refused{
+        {"write", "-p", "COM5", "/dev/zero"},
+        {"write", "-p", "COM5", fifo},
+        {"write", "-p", "COM5", big},
+        {"diff", "port:COM5", "/dev/zero"},
+        {"read", "-p", "COM5", "-o", "/dev/null"},
+        {"read", "-p", "COM5", "-o", fifo},
+        // Two names of one device come to one backup file.
+        {"read", "-p", sim.slavePath() + ",/" + sim.slavePath(), "-o",
+         m_work.filePath("bk-{port}.json")},
+    };
+    for (const QStringList &arguments : refused) {
+        const Run run = cli(arguments);
+        QVERIFY2(run.status == 2, qPrintable(arguments.join(' ') + ": " + run.err));
+        QVERIFY2(run.err.contains("not a regular file") || run.err.contains("1 MiB") ||
+                     run.err.contains("would both write"),
+                 qPrintable(run.err));
+    }
+    QCOMPARE(sim.received(), QByteArray());
+    QFileInfo fifoInfo(fifo);
+    QVERIFY(!fifoInfo.isFile());
+    QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() && !QFileInfo("/dev/null").isFile());
+
+    // "-o -" is standard output.
+    const Run dash = cli({"read", "-p", "COM5", "-o", "-"});
+    QCOMPARE(dash.status, 0);
+    QVERIFY(dash.out.contains("\"format\": \"tarvik2-settings\""));
+    QVERIFY(!QFile::exists("-"));
 }
 
 QTEST_GUILESS_MAIN(CliTest)
