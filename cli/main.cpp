@@ -267,9 +267,15 @@ int commandWrite(const QStringList &arguments)
     Commands::WriteOptions options;
     options.file = *contents;
     options.wanted = contents->fields;
+    // Each --set overrides the file; two for one field would leave one of them unsaid.
+    QSet<QString> setKeys;
     for (const QString &assignment : line.parser.values(set)) {
         if (!SettingsFile::applySet(assignment, options.wanted, &error))
             return refuse(error + QStringLiteral("; nothing was sent"));
+        const QString key = assignment.left(assignment.indexOf(QLatin1Char('=')));
+        if (setKeys.contains(key))
+            return refuse(QStringLiteral("--set %1 is given twice; nothing was sent").arg(key));
+        setKeys.insert(key);
     }
     options.whole = line.parser.isSet(whole);
     options.force = line.parser.isSet(force);

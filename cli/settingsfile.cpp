@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QStringList>
 #include <cmath>
 
@@ -94,6 +95,57 @@ bool takeValue(const Field &field, const QJsonValue &json, Wanted &wanted, QStri
     return true;
 }
 
+// The first key that one object of a JSON text gives twice, or nothing. QJsonDocument keeps
+// the last of them without a word; the text has passed its parser, so its strings are whole.
+std::optional<QString> duplicateKey(const QByteArray &json)
+{
+    struct Level {
+        bool object;
+        QSet<QString> keys;
+    };
+    std::vector<Level> levels;
+    bool keyNext = false; // inside an object, where a key comes next
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        switch (json[i]) {
+        case '{':
+        case '[':
+            levels.push_back({json[i] == '{', {}});
+            keyNext = levels.back().object;
+            break;
+        case '}':
+        case ']':
+            if (!levels.empty())
+                levels.pop_back();
+            keyNext = false;
+            break;
+        case ',':
+            keyNext = !levels.empty() && levels.back().object;
+            break;
+        case '"': {
+            qsizetype end = i + 1;
+            while (end < json.size() && json[end] != '"')
+                end += json[end] == '\\' ? 2 : 1;
+            if (keyNext) {
+                // Qt's own reading of the string, escapes and all.
+                const QString key = QJsonDocument::fromJson('[' + json.mid(i, end - i + 1) + ']')
+                                        .array()
+                                        .at(0)
+                                        .toString();
+                if (levels.back().keys.contains(key))
+                    return key;
+                levels.back().keys.insert(key);
+                keyNext = false;
+            }
+            i = end;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<Contents> parse(const QByteArray &json, QString *error)
@@ -104,6 +156,10 @@ std::optional<Contents> parse(const QByteArray &json, QString *error)
         *error = QStringLiteral("not JSON: %1 at byte %2")
                      .arg(parseError.errorString())
                      .arg(parseError.offset);
+        return std::nullopt;
+    }
+    if (const std::optional<QString> key = duplicateKey(json)) {
+        *error = QStringLiteral("the key \"%1\" is given twice").arg(*key);
         return std::nullopt;
     }
     const QJsonObject root = document.object();

@@ -258,6 +258,12 @@ void CliTest::refusalsSendNothing_data()
                                         << "0-65535" << false;
     QTest::newRow("malformed set") << write + QStringList{"--set", "network_address"} << "{}"
                                    << "KEY=VALUE" << false;
+    QTest::newRow("key twice") << write << "{\"alert_zone\": 1, \"alert_zone\": 2}"
+                               << "\"alert_zone\" is given twice" << false;
+    QTest::newRow("set twice") << write +
+                                      QStringList{"--set", "alert_zone=1", "--set", "alert_zone=2"}
+                               << "{}"
+                               << "--set alert_zone is given twice" << false;
     QTest::newRow("informative set") << write + QStringList{"--set", "launch_count=3"} << "{}"
                                      << "launch_count" << false;
     QTest::newRow("no such port") << QStringList{"write", "-p", "COM5,COM41"} << "{}"
