@@ -214,8 +214,8 @@ public:
     UploadProgress(const Output &out, const UploadOptions &options, bool bar)
         : m_out(out), m_options(options), m_bar(bar)
     {
-        for (int slot = 0; slot < options.files.size(); ++slot)
-            m_total += options.blocks[std::size_t(slot)];
+        for (const std::uint32_t blocks : options.sounds.blocks)
+            m_total += blocks;
     }
 
     int status() const { return m_status; }
@@ -225,12 +225,6 @@ public:
         using Kind = SoundUpload::Event::Kind;
         const QString file = m_options.files.value(event.slot);
         switch (event.kind) {
-        case Kind::Refused:
-            m_status = Status::BadInput;
-            m_out.note(QStringLiteral("%1 cannot be sent: it changed or cannot be read; "
-                                      "nothing was sent")
-                           .arg(file));
-            break;
         case Kind::Accepted:
             m_clock.start();
             break;
@@ -256,7 +250,8 @@ public:
             m_out.note(
                 QStringLiteral("the line was lost after %1 of %2 blocks").arg(m_done).arg(m_total));
             break;
-        case Kind::Opening:
+        case Kind::Opening: // the files were read before any port was opened
+        case Kind::Refused:
         case Kind::Connecting:
             break;
         }
@@ -322,7 +317,7 @@ int upload(const QList<Port> &ports, const UploadOptions &options)
             [&progress](const SoundUpload::Event &event) { progress.report(event); },
             [&position](int value) { position = value; }, [&position] { return position; }};
         SoundUpload upload(session.link(), session.clock(), view);
-        if (!upload.run(options.set, options.files))
+        if (!upload.send(options.sounds))
             return progress.status() ? progress.status() : Status::NoAnswer;
         return Status::Done;
     });

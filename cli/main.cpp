@@ -5,8 +5,8 @@
 #include "cli/files.h"
 #include "cli/output.h"
 #include "cli/status.h"
-#include "upload/soundfile.h"
-#include "upload/wavheader.h"
+#include "device/commands.h"
+#include "upload/soundupload.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -293,6 +293,24 @@ int commandReset(const QStringList &arguments)
                             &Commands::reset);
 }
 
+// Why a sound file cannot be sent.
+QString refusalText(const SoundUpload::Event &event, const QString &file)
+{
+    using Refusal = SoundUpload::Event::Refusal;
+    switch (event.refusal) {
+    case Refusal::None:
+    case Refusal::Missing:
+        return QStringLiteral("cannot read %1").arg(file);
+    case Refusal::NotRegular:
+        return QStringLiteral("cannot read %1: not a regular file").arg(file);
+    case Refusal::Changed:
+        return QStringLiteral("%1 changed while it was read").arg(file);
+    case Refusal::BadHeader:
+        break;
+    }
+    return QStringLiteral("%1 is not a WAV file the unit takes").arg(file);
+}
+
 int commandUpload(const QStringList &arguments)
 {
     CommandLine line(QStringLiteral("Uploads the two alert messages or the siren as WAV "
@@ -314,25 +332,29 @@ int commandUpload(const QStringList &arguments)
     const auto ports = line.portList(&status);
     if (!ports)
         return status;
-    Commands::UploadOptions options;
-    options.set =
+    const SoundUpload::Set set =
         line.parser.isSet(messages) ? SoundUpload::Set::Messages : SoundUpload::Set::Siren;
+    Commands::UploadOptions options;
     options.files = line.parser.positionalArguments();
-    if (options.files.size() != SoundUpload::fileCount(options.set))
+    if (options.files.size() != SoundUpload::fileCount(set))
         return refuse(line.parser.isSet(messages)
                           ? QStringLiteral("--messages takes two files: PPK1.wav PPK2.wav")
                           : QStringLiteral("--siren takes one file"));
-    // Every file is checked before any port is opened.
+    // Every file is read and checked once, before any port is opened.
+    const auto sounds = SoundUpload::load(set, options.files, [&](const SoundUpload::Event &event) {
+        if (event.kind == SoundUpload::Event::Kind::Refused)
+            status = refuse(refusalText(event, options.files.value(event.slot)));
+    });
+    if (!sounds)
+        return status;
+    // The unit takes an upload of no block as an empty recording.
     for (int slot = 0; slot < options.files.size(); ++slot) {
-        SoundFile sound;
-        const QString &name = options.files[slot];
-        if (sound.open(name) != SoundFile::Opened::Yes)
-            return refuse(QStringLiteral("cannot read %1").arg(name));
-        const WavHeader::Check check = WavHeader::check(sound.header(), sound.size());
-        if (!check.ok)
-            return refuse(QStringLiteral("%1 is not a WAV file the unit takes").arg(name));
-        options.blocks[std::size_t(slot)] = check.blocks;
+        if (sounds->blocks[std::size_t(slot)] == 0)
+            return refuse(QStringLiteral("%1 holds no whole block of %2 bytes; nothing was sent")
+                              .arg(options.files[slot])
+                              .arg(SoundBlockSize));
     }
+    options.sounds = *sounds;
     return Commands::upload(*ports, options);
 }
 

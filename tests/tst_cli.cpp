@@ -2,6 +2,7 @@
 // judged by its exit status, its output and the bytes the units received.
 
 #include "support/simprocess.h"
+#include "support/wavfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -170,6 +171,7 @@ private slots:
     void diffOfAUnitThatCannotBeRead_data();
     void diffOfAUnitThatCannotBeRead();
     void parallelRunCarriesOnPastAFailedUnit();
+    void uploadsSendOneReadingToEveryPort();
     void fullDiskKeepsTheBackupAndSaysSo();
     void failedLogWritesEndTheLog();
     void filesThatAreNoRegularFilesSendNothing();
@@ -432,6 +434,60 @@ void CliTest::parallelRunCarriesOnPastAFailedUnit()
     QCOMPARE(good.block(), expected);
     QCOMPARE(silent.block(), silentBefore);
     QVERIFY(!silent.received().contains('S'));
+}
+
+void CliTest::uploadsSendOneReadingToEveryPort()
+{
+    ComFolder folder;
+    SimProcess first(folder.path(), "COM5");
+    SimProcess second(folder.path(), "COM6");
+    QVERIFY(first.start());
+    QVERIFY(second.start());
+    // Samples: three whole blocks and a remainder that is never sent, and two blocks.
+    const auto samples = [](int length, quint32 seed) {
+        QRandomGenerator random(seed);
+        QByteArray data(length, '\0');
+        for (char &c : data)
+            c = char(random.bounded(256));
+        return data;
+    };
+    const QByteArray one = samples(3 * 512 + 10, 1);
+    const QByteArray two = samples(2 * 512, 2);
+    const QString ppk1 = m_work.filePath(QStringLiteral("PPK1.wav"));
+    const QString ppk2 = m_work.filePath(QStringLiteral("PPK2.wav"));
+    fileWith(wavHeader(quint32(one.size())) + one, ppk1);
+    fileWith(wavHeader(quint32(two.size())) + two, ppk2);
+    const auto recorded = [](SimProcess &sim, const char *name) {
+        sim.settle();
+        QFile f(sim.recordingsDir() + '/' + QLatin1String(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().mid(44) : QByteArray();
+    };
+
+    const Run both = cli({"upload", "-p", "COM5,COM6", "--messages", ppk1, ppk2});
+    QCOMPARE(both.status, 0);
+    for (SimProcess *sim : {&first, &second}) {
+        QCOMPARE(recorded(*sim, "PPK1.wav"), one.left(3 * 512));
+        QCOMPARE(recorded(*sim, "PPK2.wav"), two);
+    }
+
+    // One file for both messages, once by its name and once through a link.
+    const QString link = m_work.filePath(QStringLiteral("again.wav"));
+    QVERIFY(QFile::link(ppk1, link));
+    for (const QString &again : {ppk1, link}) {
+        QFile::remove(first.recordingsDir() + QStringLiteral("/PPK2.wav"));
+        const Run same = cli({"upload", "-p", "COM5", "--messages", ppk1, again});
+        QCOMPARE(same.status, 0);
+        QCOMPARE(recorded(first, "PPK2.wav"), one.left(3 * 512));
+    }
+
+    // Less than one whole block would leave the unit an empty recording.
+    const QString tiny = m_work.filePath(QStringLiteral("tiny.wav"));
+    fileWith(wavHeader(300) + samples(300, 3), tiny);
+    first.clearRecord();
+    const Run none = cli({"upload", "-p", "COM5", "--siren", tiny});
+    QCOMPARE(none.status, 2);
+    QVERIFY2(none.err.contains("no whole block"), qPrintable(none.err));
+    QCOMPARE(first.received(), QByteArray());
 }
 
 void CliTest::fullDiskKeepsTheBackupAndSaysSo()
