@@ -3,6 +3,7 @@
 
 #include "device/settingsprocedures.h"
 #include "app/tform1.h"
+#include "device/settingsverify.h"
 
 namespace {
 constexpr int FactorySupervisionFrequency = 39;
@@ -13,6 +14,8 @@ const QString WriteFailed =
 // with it.
 QString readFailure(const UnitLink::BlockReply &reply)
 {
+    if (reply.unconfirmed)
+        return QStringLiteral("Ошибка чтения: данные не подтвердились");
     if (reply.misaligned)
         return QStringLiteral("Ошибка чтения: ответ не совпал с запросом, данные отброшены");
     return QStringLiteral("Ошибка чтения: получено %1 из %2 байт")
@@ -21,11 +24,19 @@ QString readFailure(const UnitLink::BlockReply &reply)
 }
 } // namespace
 
-void TForm1::readall()
+void TForm1::readall(const SettingsBlock::Block *written)
 {
     log(QStringLiteral("ЖДИТЕ..."));
-    // A reply is taken whole or not at all: a short one never passes for the unit's settings.
+    // A block is taken only as the unit confirms it: a short, shifted or unconfirmed one never
+    // passes for the unit's settings.
     const UnitLink::BlockReply reply = SettingsRead(m_unit).run();
+    if (written) {
+        const VerifiedWrite::Result check =
+            VerifiedWrite::judge(*written, reply, m_unit.transferBlock());
+        if (check.outcome == VerifiedWrite::Outcome::Differs)
+            log(QStringLiteral("Ошибка записи: устройство хранит другие данные (%1 байт)")
+                    .arg(check.bytesDiffering));
+    }
     if (reply.complete()) {
         showSettings(SettingsBlock::decode(m_unit.transferBlock()));
         log(QStringLiteral("Прочитано"));
@@ -65,7 +76,8 @@ void TForm1::Button4Click()
     log(QStringLiteral("Записано."));
     log(QStringLiteral("Чтение настроек..."));
     write.pause();
-    readall();
+    // What the unit now holds is shown even when it is not what was sent.
+    readall(&block);
 }
 
 void TForm1::Button3Click()

@@ -34,7 +34,8 @@ public:
 
     // Setting fields.
     void clearall();
-    void readall();
+    // With `written`, the read-back of a write: a block that differs from it is said so.
+    void readall(const SettingsBlock::Block *written = nullptr);
     void TrackBar1Change();
     void TrackBar2Change();
     void TrackBar3Change();

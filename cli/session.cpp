@@ -130,6 +130,10 @@ int Session::incomplete(const UnitLink::BlockReply &reply, const QString &what)
 {
     if (m_channel.hasFailed())
         m_out.note(QStringLiteral("the line was lost during the %1").arg(what));
+    else if (reply.unconfirmed)
+        m_out.note(QStringLiteral("the %1 did not come the same twice in %2 reads; not taken")
+                       .arg(what)
+                       .arg(UnitLink::ConfirmReads));
     else if (reply.misaligned)
         m_out.note(
             QStringLiteral("the %1 was followed by more bytes at once; not taken").arg(what));

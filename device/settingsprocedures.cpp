@@ -7,7 +7,7 @@
 UnitLink::BlockReply SettingsRead::run()
 {
     SettingsBlock::Block reply;
-    const UnitLink::BlockReply result = m_link.readSettings(reply.data());
+    const UnitLink::BlockReply result = m_link.readConfirmed(reply.data());
     if (result.complete())
         std::copy(reply.begin(), reply.end(), m_link.transferBlock());
     return result;
@@ -38,8 +38,9 @@ bool FactoryReset::send()
 
 int FactoryReset::check()
 {
-    const UnitLink::BlockReply reply = m_link.readSettings(m_link.readBack());
-    if (reply.misaligned)
+    m_reply = m_link.readConfirmed(m_link.readBack());
+    const UnitLink::BlockReply &reply = m_reply;
+    if (reply.misaligned || reply.unconfirmed)
         return SettingsBlock::Size;
     const std::uint8_t *sent = m_link.transferBlock();
     const std::uint8_t *back = m_link.readBack();

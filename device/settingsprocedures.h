@@ -7,16 +7,16 @@ class Clock;
 
 // The procedures on the unit's settings block, as plain steps that return what happened; the
 // window and the command-line tool turn the results into their own texts. The held block is
-// the link's transfer block: only a complete reply ever replaces it.
+// the link's transfer block: only a block the unit has confirmed ever replaces it.
 
-// 'R' and the block.
+// 'R' and the block, confirmed (UnitLink::readConfirmed).
 class SettingsRead {
 public:
     // The read button waits this long before it asks.
     static constexpr int PauseMs = 1000;
 
     explicit SettingsRead(UnitLink &link) : m_link(link) {}
-    // A complete reply becomes the held block; any other leaves it as it was.
+    // A confirmed block becomes the held block; anything else leaves it as it was.
     UnitLink::BlockReply run();
 
 private:
@@ -33,7 +33,7 @@ public:
     // Lays `block` in the transfer block and sends it. False when the port did not take it.
     bool send(const SettingsBlock::Block &block);
     void pause() const;
-    // pause(), then a read whose complete reply becomes the held block.
+    // pause(), then a read whose confirmed block becomes the held block.
     UnitLink::BlockReply readBack();
 
 private:
@@ -41,17 +41,21 @@ private:
     const Clock &m_clock;
 };
 
-// The factory values over the held block's first bytes, sent whole, then read back into the
-// read-back area at once and compared with what was sent.
+// The factory values over the held block's first bytes, sent whole, then read back (confirmed)
+// into the read-back area at once and compared with what was sent.
 class FactoryReset {
 public:
     explicit FactoryReset(UnitLink &link) : m_link(link) {}
     // False when the port did not take the block.
     bool send();
     // Bytes of the read-back that differ from the block sent. A byte that did not come back
-    // counts as a difference; a reply followed at once by more is no read-back at all.
+    // counts as a difference; a read-back that was shifted or not confirmed is no read-back
+    // at all, and every byte counts.
     int check();
+    // How the check's read-back came.
+    const UnitLink::BlockReply &readBack() const { return m_reply; }
 
 private:
     UnitLink &m_link;
+    UnitLink::BlockReply m_reply;
 };

@@ -3,6 +3,8 @@
 #include "device/commands.h"
 #include "serial/serialchannel.h"
 
+#include <algorithm>
+
 bool UnitLink::sendByte(std::uint8_t byte)
 {
     readBack()[0] = byte;
@@ -17,9 +19,22 @@ std::uint8_t UnitLink::receiveByte(bool *arrived)
     return transferBlock()[0];
 }
 
+int UnitLink::quietMs() const { return m_channel.adapter().settleMs; }
+
+void UnitLink::failed(int bytes)
+{
+    m_recoveryMs = std::min(SerialChannel::receiveBoundMs(bytes), RecoveryCapMs);
+}
+
+void UnitLink::settle()
+{
+    m_channel.settle(std::max(quietMs(), m_recoveryMs));
+    m_recoveryMs = 0;
+}
+
 bool UnitLink::sendCommand(std::uint8_t command)
 {
-    m_channel.discardInput();
+    settle();
     return sendByte(command);
 }
 
@@ -29,6 +44,8 @@ std::uint8_t UnitLink::ask(std::uint8_t command, std::uint8_t expected, bool *an
     bool arrived = false;
     const std::uint8_t reply = receiveByte(&arrived);
     *answered = arrived && reply == expected;
+    if (!*answered)
+        failed(1);
     return reply;
 }
 
@@ -51,7 +68,31 @@ UnitLink::BlockReply UnitLink::readSettings(std::uint8_t *into)
     sendCommand(Command::ReadSettings);
     BlockReply reply;
     reply.received = m_channel.receiveBytes(into, SettingsBlock::Size);
-    reply.misaligned = reply.received == SettingsBlock::Size && m_channel.moreFollows(QuietMs);
+    reply.misaligned = reply.received == SettingsBlock::Size && m_channel.moreFollows(quietMs());
+    if (!reply.complete())
+        failed(SettingsBlock::Size);
+    return reply;
+}
+
+UnitLink::BlockReply UnitLink::readConfirmed(std::uint8_t *into)
+{
+    SettingsBlock::Block previous;
+    bool havePrevious = false;
+    BlockReply reply;
+    for (int read = 0; read < ConfirmReads; ++read) {
+        reply = readSettings(into);
+        if (reply.received < SettingsBlock::Size)
+            return reply;
+        if (reply.misaligned) {
+            havePrevious = false;
+            continue;
+        }
+        if (havePrevious && std::equal(previous.begin(), previous.end(), into))
+            return reply;
+        std::copy_n(into, SettingsBlock::Size, previous.begin());
+        havePrevious = true;
+    }
+    reply.unconfirmed = !reply.misaligned;
     return reply;
 }
 
@@ -65,7 +106,9 @@ std::optional<UnitLink::MeasurementReply> UnitLink::measure()
     MeasurementReply reply{};
     sendCommand(Command::Measure);
     if (m_channel.receiveBytes(reply.data(), MeasurementSize) != MeasurementSize ||
-        m_channel.moreFollows(QuietMs))
+        m_channel.moreFollows(quietMs())) {
+        failed(MeasurementSize);
         return std::nullopt;
+    }
     return reply;
 }

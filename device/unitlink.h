@@ -18,18 +18,31 @@ class SerialChannel;
 // as it stood, which is what the handshake's failure line shows. Only a byte that really
 // arrived ever counts as an answer.
 //
-// Every command that expects a reply first drops whatever is waiting on the line, so a late,
-// partial or unasked reply can never pass for the next one. A data reply counts only when all
-// of it came and nothing followed it at once: bytes right behind it mean it was shifted.
+// Every command that expects a reply waits first until the line has been quiet for the
+// adapter's settle window, and drops whatever came meanwhile, so a late, partial or unasked
+// reply can never pass for the next one. A data reply counts only when all of it came and the
+// line then stayed quiet for the same window: bytes right behind it mean it was shifted.
+// After an exchange that failed (a reply short, missing, wrong or followed by more) the bytes
+// of that reply may still come, so the next command waits for a longer quiet line: as long as
+// the failed reply was given, up to RecoveryCapMs.
+//
+// A settings block counts only when two consecutive reads agree byte for byte: with no
+// framing, timing alone never proves a block whole and in place.
 class UnitLink {
 public:
-    // How long the line must stay quiet after a data reply for it to count as whole.
-    static constexpr int QuietMs = 1;
+    // Reads made at most to confirm a settings block.
+    static constexpr int ConfirmReads = 3;
+    // The longest quiet line asked for after a failed exchange.
+    static constexpr int RecoveryCapMs = 250;
 
     struct BlockReply {
-        int received = 0;        // bytes of the reply that came
-        bool misaligned = false; // all came, but more followed at once
-        bool complete() const { return received == SettingsBlock::Size && !misaligned; }
+        int received = 0;         // bytes of the (last) reply that came
+        bool misaligned = false;  // all came, but more followed at once
+        bool unconfirmed = false; // whole replies came, but no two consecutive ones agreed
+        bool complete() const
+        {
+            return received == SettingsBlock::Size && !misaligned && !unconfirmed;
+        }
     };
     using MeasurementReply = std::array<std::uint8_t, MeasurementSize>;
 
@@ -46,7 +59,9 @@ public:
     // One byte into the transfer block's first byte; returns that byte afterwards (the
     // earlier one when nothing came). arrived (optional) tells whether a byte came.
     std::uint8_t receiveByte(bool *arrived = nullptr);
-    // sendByte() after the line has been cleared of anything still waiting.
+    // Waits for the quiet line that a command expecting a reply needs (see above).
+    void settle();
+    // sendByte() once the line has settled.
     bool sendCommand(std::uint8_t command);
 
     // 'U', one byte back. Returns the byte the receive yields; accepted tells whether a 'W'
@@ -57,9 +72,14 @@ public:
     // 'Z' alone, no answer read (after a failed handshake).
     void sendDisconnect();
 
-    // 'R', then the 512-byte block into `into`. A reply that is not complete() may have
-    // changed `into` and must not be taken for the unit's settings.
+    // 'R', then the 512-byte block into `into`: one exchange. A reply that is not complete()
+    // may have changed `into` and must not be taken for the unit's settings.
     BlockReply readSettings(std::uint8_t *into);
+    // The settings block as the unit confirms it: up to ConfirmReads exchanges, until two
+    // consecutive whole replies agree. A short or missing reply ends it at once; a reply
+    // followed by more counts as no reply and the reads go on. `into` then holds the
+    // confirmed block, or else the last reply as far as it came.
+    BlockReply readConfirmed(std::uint8_t *into);
     // 'S' and the whole block. False when the port did not take every byte.
     bool writeSettings(const std::uint8_t *block);
 
@@ -68,7 +88,11 @@ public:
 
 private:
     std::uint8_t ask(std::uint8_t command, std::uint8_t expected, bool *answered);
+    // The exchange whose reply was `bytes` long failed.
+    void failed(int bytes);
+    int quietMs() const;
 
     SerialChannel &m_channel;
+    int m_recoveryMs = 0;
     std::array<std::uint8_t, 2 * SettingsBlock::Size> m_area{};
 };

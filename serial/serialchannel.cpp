@@ -14,6 +14,9 @@ constexpr int WriteTimeoutMs = 5000; // a driver that takes no bytes for this lo
 // Unasked input is held up to this much; beyond it the driver's own buffer fills and the
 // line is throttled or dropped by the system. Far above the longest reply (512 bytes).
 constexpr qint64 InputBound = 4096;
+// A line that keeps talking is given this long to fall quiet before a command goes out all
+// the same; the reply is then judged on its own.
+constexpr qint64 SettleBoundMs = 1000;
 } // namespace
 
 SerialChannel::SerialChannel() = default;
@@ -61,6 +64,8 @@ bool SerialChannel::openDevice(const QString &path)
     port->setReadBufferSize(InputBound);
     port->clearError();
     PortAccess::requestLowLatency(*port);
+    m_adapter = Adapter::lookup(path);
+    m_quiet.start();
     // Between receives nobody reads the port; a hang-up then shows only as an error from the
     // port's own read notifier, which would otherwise fire again and again.
     QObject::connect(port.get(), &QSerialPort::errorOccurred, port.get(),
@@ -139,7 +144,7 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
         return 0;
     QElapsedTimer timer;
     timer.start();
-    const qint64 budget = qint64(count) * MsPerByte;
+    const qint64 budget = receiveBoundMs(count);
     int got = 0;
     for (;;) {
         const qint64 n = m_port->read(reinterpret_cast<char *>(destination + got), count - got);
@@ -147,6 +152,8 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
             noteFault();
             break;
         }
+        if (n > 0)
+            m_quiet.start();
         got += int(n);
         if (got >= count || m_failed)
             break;
@@ -165,25 +172,63 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
         }
         idleIfDue();
     }
+    if (got < count)
+        m_quiet.start(); // what did not come may still be on its way
     idleIfDue();
     return got;
 }
 
-void SerialChannel::discardInput()
+bool SerialChannel::drop()
 {
-    if (isOpen() && !m_failed)
-        m_port->clear(QSerialPort::Input);
+    bool any = false;
+    do {
+        if (m_port->bytesAvailable() > 0) {
+            any = true;
+            m_port->clear(QSerialPort::Input);
+        }
+    } while (m_port->waitForReadyRead(0));
+    m_port->clearError();
+    return any;
+}
+
+void SerialChannel::settle(int quietMs)
+{
+    if (!isOpen() || m_failed)
+        return;
+    QElapsedTimer bound;
+    bound.start();
+    for (;;) {
+        if (drop())
+            m_quiet.start();
+        const qint64 left = quietMs - m_quiet.elapsed();
+        if (left <= 0 || bound.elapsed() >= SettleBoundMs || m_failed)
+            return;
+        const qint64 slice = m_idle ? std::min<qint64>(left, IdleSliceMs) : left;
+        if (!m_port->waitForReadyRead(int(slice))) {
+            const QSerialPort::SerialPortError error = m_port->error();
+            m_port->clearError();
+            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+                PortAccess::lineLost(*m_port, error)) {
+                noteFault();
+                return;
+            }
+        }
+        idleIfDue();
+    }
 }
 
 bool SerialChannel::moreFollows(int quietMs)
 {
     if (!isOpen() || m_failed)
         return false;
-    if (m_port->bytesAvailable() > 0)
-        return true;
-    m_port->waitForReadyRead(quietMs);
-    m_port->clearError();
-    return m_port->bytesAvailable() > 0;
+    if (m_port->bytesAvailable() == 0) {
+        m_port->waitForReadyRead(quietMs);
+        m_port->clearError();
+    }
+    if (m_port->bytesAvailable() == 0)
+        return false;
+    m_quiet.start();
+    return true;
 }
 
 void SerialChannel::idleIfDue()

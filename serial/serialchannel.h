@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/adapter.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -13,15 +15,25 @@ class QSerialPort;
 // no flow control, modem lines left as the port has them. It moves bytes and nothing else:
 // what a reply means, and where it lands, is the unit link's business.
 //
-// A receive of n bytes returns as soon as n bytes have come or 10 x n ms after it began.
-// Input waits in a small bounded buffer until a receive takes it or discardInput() drops it,
-// so a port that talks unasked cannot make the program grow.
+// A receive of n bytes returns as soon as n bytes have come, or 10 x n ms after it began plus
+// the delivery allowance: a USB adapter may hold the end of a reply for its latency timer
+// (16 ms by default), and the program cannot always tell what stands behind a tty.
+// Input waits in a small bounded buffer until a receive takes it or settle() drops it, so a
+// port that talks unasked cannot make the program grow.
+//
+// The line counts as quiet once nothing has come for the adapter's settle window (see
+// Adapter), counted from the last byte seen or the last receive that gave up early: after
+// that, bytes of a late reply may still be on their way.
 //
 // A line that hangs up (the unit's end closed, a USB adapter pulled out) is noticed once: the
 // port is closed, every later transfer fails at once, and the loss handler is told.
 class SerialChannel {
 public:
     static constexpr int MsPerByte = 10;
+    // The slowest common USB chip's default latency timer, and a margin.
+    static constexpr int DeliveryAllowanceMs = 20;
+    // The longest a receive of n bytes waits.
+    static constexpr int receiveBoundMs(int n) { return n * MsPerByte + DeliveryAllowanceMs; }
 
     enum class OpenFailure {
         None,
@@ -63,13 +75,17 @@ public:
     // destination is left as it was.
     int receiveBytes(std::uint8_t *destination, int count);
 
-    // Drops every byte that has come in and not been taken: a reply that came too late, junk,
-    // or bytes the unit sent unasked. Called before a command that expects a reply.
-    void discardInput();
+    // Waits until nothing has come for quietMs and drops whatever came meanwhile: a reply that
+    // came too late, junk, or bytes the unit sent unasked. Costs nothing when the line has
+    // been quiet that long already; gives up after a second of a line that never stops.
+    void settle(int quietMs);
 
-    // True when another byte comes within quietMs. Tells a reply that is followed at once by
-    // more (and so is not the reply it seems to be) from one that stands alone.
+    // True when another byte comes within quietMs. Tells a reply that is followed by more
+    // (and so is not the reply it seems to be) from one that stands alone.
     bool moreFollows(int quietMs);
+
+    // The device behind the open port, read when it was opened.
+    const Adapter &adapter() const { return m_adapter; }
 
     // Called every few tens of milliseconds while receives run, so that the window can paint
     // what the running handler has changed.
@@ -84,6 +100,8 @@ public:
 private:
     void noteFault();
     void idleIfDue();
+    // Takes whatever has come in, into nowhere; true when anything had.
+    bool drop();
 
     std::unique_ptr<QSerialPort> m_port;
     bool m_failed = false;
@@ -94,4 +112,6 @@ private:
     std::function<void()> m_lossHandler;
     QObject m_context; // receives the queued close after a loss
     QElapsedTimer m_sinceIdle;
+    QElapsedTimer m_quiet; // since the last byte seen, or the last receive that gave up
+    Adapter m_adapter;
 };

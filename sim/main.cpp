@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -24,6 +25,15 @@ Options:
   --record DIR        record the wire: DIR/rx.bin, DIR/tx.bin (raw bytes) and DIR/wire.log
                       ("RX 55", "TX 57 ...", one line per run, at most 32 bytes a line)
   --fast              no line pacing (default: 115200 baud, 86.8 us a byte each way)
+  --adapter NAME      a USB adapter between the line and the client: none (default), ftdi1,
+                      ftdi16 (62-byte packets, a part-filled one sent at the next tick of a 1
+                      or 16 ms latency timer), cp210x (64-byte packets, a part-filled one sent
+                      after 4 ms of idle line) or ch340 (32-byte packets, after 3 character
+                      times of idle line); packets reach the client on 1 ms USB frames, and
+                      what the client writes starts on the line at the next frame
+  --sys-root DIR      describe the adapter under DIR as a system would under /sys:
+                      DIR/class/tty/pts!N/device/driver (a link naming ftdi_sio, cp210x or
+                      ch341-uart) and, for FTDI, DIR/class/tty/pts!N/device/latency_timer
   --help              this text
 
 Control commands:
@@ -38,6 +48,9 @@ Control commands:
                       go out at once, the rest after MS milliseconds of silence (replies asked
                       for meanwhile wait behind it)
   fault split-once N MS  the same for the next such reply only
+  fault shift-once N MS  the next settings block or measurement reply shifted: N junk bytes
+                      ahead of it, the reply cut where its own length ends on the wire (after
+                      its first length - N bytes) and the rest sent after MS milliseconds
   fault tail N        settings block and measurement replies longer than N bytes: the bytes
                       after the first N are held back and go out just ahead of the next reply
                       of any kind, glued to it
@@ -46,6 +59,9 @@ Control commands:
   fault uonly         acknowledge upload blocks with 55 alone
   fault stop-after K  acknowledge upload blocks 1..K, then nothing for the rest of the upload
   fault corrupt K     the first read after each write has K bytes from offset 100 changed
+                      (the stored block is intact: a spoiled transfer)
+  fault misstore K    every write is stored with K bytes from offset 100 changed (a unit
+                      that keeps something else than it was sent)
   fault hangup-after K  hang up on receiving upload block K
   hangup              close the pty master now
   reopen              a new pty (the link follows); answers "ok /dev/pts/M"
@@ -98,7 +114,19 @@ int main(int argc, char **argv)
             options.fast = true;
             continue;
         }
+        std::string adapter;
+        if (takeValue(argc, argv, i, "--adapter", adapter)) {
+            std::optional<sim::AdapterProfile> profile = sim::AdapterProfile::named(adapter);
+            if (!profile) {
+                std::fprintf(stderr, "tarvik2-sim: --adapter is one of %s\n",
+                             sim::AdapterProfile::names());
+                return 2;
+            }
+            options.adapter = *profile;
+            continue;
+        }
         if (takeValue(argc, argv, i, "--com-dir", options.comDir) ||
+            takeValue(argc, argv, i, "--sys-root", options.sysRoot) ||
             takeValue(argc, argv, i, "--com-name", options.comName) ||
             takeValue(argc, argv, i, "--state-dir", options.stateDir) ||
             takeValue(argc, argv, i, "--recordings", options.recordingsDir) ||

@@ -60,6 +60,9 @@ void SerialLine::closeAll()
     m_tx.clear();
     m_writeBlocked = false;
     m_recordedAhead = 0;
+    m_adapter.clear();
+    m_wire.clear();
+    m_out.clear();
 }
 
 void SerialLine::send(std::span<const std::uint8_t> bytes, Nanos ready, Nanos gap)
@@ -83,8 +86,9 @@ int SerialLine::readAvailable(Nanos now)
         if (n <= 0)
             break; // EAGAIN: all taken
         Nanos last = m_rx.empty() ? m_lastArrival : m_rx.back().time;
+        const Nanos start = m_adapter.profile().present() ? m_adapter.frameAfter(now) : now;
         for (ssize_t i = 0; i < n; ++i) {
-            last = std::max(now, last) + byteTime();
+            last = std::max(start, last) + byteTime();
             m_rx.push_back({buffer[i], last});
         }
         total += int(n);
@@ -125,7 +129,54 @@ Nanos SerialLine::sendTime(const Pending &p, Nanos previous) const
 
 int SerialLine::flushDue(Nanos now)
 {
-    if (!isOpen() || m_tx.empty())
+    if (!isOpen())
+        return 0;
+    return m_adapter.profile().present() ? flushThroughAdapter(now) : flushDirect(now);
+}
+
+int SerialLine::flushThroughAdapter(Nanos now)
+{
+    // Onto the line at its pace, into the adapter's packets...
+    Nanos previous = m_lastSent;
+    while (!m_tx.empty()) {
+        const Nanos at = sendTime(m_tx.front(), previous);
+        if (at > now)
+            break;
+        m_wire.push_back(m_tx.front().byte);
+        m_adapter.add(at);
+        m_tx.pop_front();
+        previous = at;
+        m_lastSent = at;
+        m_lastWrite = at; // a gap is silence on the line itself
+    }
+    // ...and to the client as whole packets.
+    for (std::size_t n = m_adapter.take(now); n > 0; --n) {
+        m_out.push_back(m_wire.front());
+        m_wire.pop_front();
+    }
+    if (m_out.empty())
+        return 0;
+    if (m_out.size() > m_recordedAhead) {
+        m_record.add(WireRecord::Direction::Tx,
+                     std::span(m_out.data() + m_recordedAhead, m_out.size() - m_recordedAhead));
+        m_recordedAhead = m_out.size();
+    }
+    ssize_t n;
+    do {
+        n = ::write(m_master, m_out.data(), m_out.size());
+    } while (n < 0 && errno == EINTR);
+    m_writeBlocked = n < ssize_t(m_out.size());
+    if (n <= 0)
+        return 0;
+    m_out.erase(m_out.begin(), m_out.begin() + n);
+    m_recordedAhead -= std::size_t(n);
+    m_sent += std::uint64_t(n);
+    return int(n);
+}
+
+int SerialLine::flushDirect(Nanos now)
+{
+    if (m_tx.empty())
         return 0;
     std::vector<std::uint8_t> batch;
     std::vector<Nanos> times;
@@ -168,10 +219,18 @@ std::optional<Nanos> SerialLine::nextEvent() const
     std::optional<Nanos> next;
     if (!m_rx.empty())
         next = m_rx.front().time;
-    if (!m_tx.empty() && !m_writeBlocked) {
-        Nanos at = sendTime(m_tx.front(), m_lastSent);
-        next = next ? std::min(*next, at) : at;
+    auto earliest = [&next](Nanos at) { next = next ? std::min(*next, at) : at; };
+    if (m_adapter.profile().present()) {
+        if (!m_tx.empty())
+            earliest(sendTime(m_tx.front(), m_lastSent));
+        if (const std::optional<Nanos> at = m_adapter.delivery())
+            earliest(*at);
+        if (!m_out.empty() && !m_writeBlocked)
+            earliest(0);
+        return next;
     }
+    if (!m_tx.empty() && !m_writeBlocked)
+        earliest(sendTime(m_tx.front(), m_lastSent));
     return next;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapter.h"
 #include "clock.h"
 #include "unit.h"
 #include "wirerecord.h"
@@ -9,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -21,13 +23,20 @@ namespace sim {
 // loop reads when the master is readable, hands arrived bytes on with deliverDue(), writes with
 // flushDue(), and sleeps until nextEvent().
 //
+// With a USB adapter profile, what the unit sends reaches the client as the adapter delivers
+// it (see Adapter), and what the client writes starts on the line at the next USB frame.
+//
 // The line keeps one descriptor of the slave open itself and never reads from it, so that
 // reading the master does not fail while the client has its side closed.
 class SerialLine : public UnitPort {
 public:
     static constexpr Nanos ByteTime = 10 * Second / 115200;
 
-    SerialLine(bool paced, WireRecord &record) : m_paced(paced), m_record(record) {}
+    SerialLine(bool paced, WireRecord &record, const AdapterProfile &adapter = {})
+        : m_paced(paced), m_record(record), m_adapter(adapter, monotonicNow())
+    {
+    }
+    const AdapterProfile &adapter() const { return m_adapter.profile(); }
     ~SerialLine() override;
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
@@ -57,9 +66,12 @@ public:
     // The next arrival or send time, if anything is queued.
     std::optional<Nanos> nextEvent() const;
     // Nothing queued in either direction.
-    bool quiet() const { return m_rx.empty() && m_tx.empty(); }
+    bool quiet() const
+    {
+        return m_rx.empty() && m_tx.empty() && m_adapter.buffered() == 0 && m_out.empty();
+    }
     // Bytes queued to go out but not yet written.
-    std::size_t queued() const { return m_tx.size(); }
+    std::size_t queued() const { return m_tx.size() + m_adapter.buffered() + m_out.size(); }
     // The last moment something moved on the line (a byte arrived or went out).
     Nanos lastActivity() const { return std::max(m_lastArrival, m_lastSent); }
 
@@ -75,6 +87,8 @@ private:
 
     Nanos byteTime() const { return m_paced ? ByteTime : 0; }
     Nanos sendTime(const Pending &p, Nanos previous) const;
+    int flushDirect(Nanos now);
+    int flushThroughAdapter(Nanos now);
     void closeAll();
 
     bool m_paced;
@@ -90,6 +104,9 @@ private:
     Nanos m_lastWrite = 0; // when that write really happened
     bool m_writeBlocked = false;
     std::size_t m_recordedAhead = 0; // queued bytes already in the record (a write fell short)
+    Adapter m_adapter;
+    std::deque<std::uint8_t> m_wire; // crossed the line, in the adapter's packets
+    std::vector<std::uint8_t> m_out; // delivered by the adapter, not yet written
     std::uint64_t m_received = 0;
     std::uint64_t m_sent = 0;
 };

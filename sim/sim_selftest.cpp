@@ -1043,6 +1043,92 @@ void testHangup()
     port.exchange({'U'}, {'W'}, "handshake after the second reopen");
 }
 
+// Adapters: replies reach the client in packets at the chips' pace, the system tree describes
+// the adapter for as long as the line is up, and the faults that shift or misstore a block.
+void testAdapter()
+{
+    // Delivery of a one-byte reply: within a frame with no adapter or a 1 ms timer; behind a
+    // 16 ms timer it waits for the timer's next tick, wherever that stands.
+    auto answerTimes = [](Port &port) {
+        std::vector<long> times;
+        for (int i = 0; i < 24; ++i) {
+            auto start = Clock::now();
+            port.exchange({'U'}, {'W'}, "handshake through the adapter");
+            times.push_back(
+                long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start)
+                         .count()));
+            sleepMs(1 + i % 5);
+        }
+        std::sort(times.begin(), times.end());
+        return times;
+    };
+    {
+        TempDir sys;
+        Sim sim({"--fast", "--adapter", "ftdi16", "--sys-root", sys});
+        const fs::path entry =
+            sys.path() / "class" / "tty" / ("pts!" + sim.pts().substr(9)) / "device";
+        CHECK(fs::read_symlink(entry / "driver").filename() == "ftdi_sio",
+              "ftdi16: the driver link is missing or wrong under ", entry);
+        std::ifstream timer(entry / "latency_timer");
+        int latency = 0;
+        timer >> latency;
+        CHECK(latency == 16, "ftdi16: latency_timer reads ", latency);
+        Port port(sim.pts());
+        std::vector<long> times = answerTimes(port);
+        CHECK(times.back() >= 8000 && times.back() < 40000, "ftdi16: the slowest answer took ",
+              times.back(), " us, expected up to about 17 ms");
+        CHECK(times.front() < times.back() - 4000,
+              "ftdi16: every answer took about as long; the timer does not run on its own");
+        // A block: nine full packets go as they fill, the last part-filled one at a tick.
+        auto start = Clock::now();
+        Bytes block = readBlock(port);
+        CHECK(block.size() == 512 && msSince(start) < 60, "ftdi16: a block took ", msSince(start),
+              " ms");
+        std::string reopened = sim.command("reopen");
+        CHECK(!fs::exists(entry), "reopen left the old line's entry under ", sys.path());
+        CHECK(fs::exists(sys.path() / "class" / "tty" / ("pts!" + reopened.substr(12)) / "device" /
+                         "latency_timer"),
+              "reopen did not describe the new line");
+    }
+    {
+        Sim sim({"--fast", "--adapter", "ch340"});
+        Port port(sim.pts());
+        std::vector<long> times = answerTimes(port);
+        CHECK(times.back() < 10000, "ch340: the slowest answer took ", times.back(), " us");
+    }
+
+    Sim sim({"--fast"});
+    Port port(sim.pts());
+    // shift-once: the junk and the reply's head fill exactly its length; the rest follows
+    // after the gap.
+    Bytes unit = readBlock(port);
+    sim.ok("fault shift-once 5 40");
+    port.send({'R'});
+    Bytes first = port.receive(512, 1000);
+    Bytes early = port.receiveFor(20);
+    Bytes rest = port.receive(5, 500);
+    CHECK(first.size() == 512 &&
+              Bytes(first.begin() + 5, first.end()) == Bytes(unit.begin(), unit.begin() + 507),
+          "shift-once 5 40: the first 512 bytes are not 5 junk and the block's head");
+    CHECK(early.empty(), "shift-once 5 40: the tail came before its gap: ", hex(early));
+    CHECK(rest == Bytes(unit.begin() + 507, unit.end()), "shift-once 5 40: the tail is ",
+          hex(rest));
+    CHECK(readBlock(port) == unit, "shift-once: the reply after it is shifted too");
+    CHECK(sim.command("fault shift-once 0 1").rfind("error", 0) == 0, "shift-once 0 was accepted");
+
+    // misstore: what the unit keeps is not what it was sent, and every read shows it.
+    sim.ok("fault misstore 2");
+    Bytes written = pattern(9);
+    writeBlock(sim, port, written);
+    Bytes kept = written;
+    kept[100] ^= 0x5A;
+    kept[101] ^= 0x5A;
+    CHECK(readBlock(port) == kept && readBlock(port) == kept, "misstore 2: reads differ from ",
+          "the block with offsets 100-101 changed");
+    CHECK(sim.command("get block") == "ok " + toHex(kept), "misstore 2: the store is not changed");
+    sim.ok("fault none");
+}
+
 struct Group {
     const char *name;
     void (*run)();
@@ -1053,6 +1139,7 @@ const Group GroupNames[] = {
     {"measure", testMeasure},     {"upload", testUpload},        {"stall", testStall},
     {"record", testRecord},       {"pacing", testPacing},        {"link", testLink},
     {"faults", testFaults},       {"stop-after", testStopAfter}, {"hangup", testHangup},
+    {"adapter", testAdapter},
 };
 
 } // namespace

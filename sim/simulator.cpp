@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <poll.h>
 #include <sstream>
@@ -72,7 +73,7 @@ std::string makeDir(const std::string &dir)
 } // namespace
 
 Simulator::Simulator(Options options)
-    : m_options(std::move(options)), m_line(!m_options.fast, m_record)
+    : m_options(std::move(options)), m_line(!m_options.fast, m_record, m_options.adapter)
 {
 }
 
@@ -89,6 +90,7 @@ int Simulator::run()
     say("ready " + m_line.slavePath());
     loop();
     removeLink();
+    withdrawAdapter();
     return 0;
 }
 
@@ -125,6 +127,7 @@ std::string Simulator::start()
     m_unit->setRecordingsDir(m_options.recordingsDir);
     m_unit->setBlock(block); // saves the new launch count
     pointLink();
+    publishAdapter();
     return {};
 }
 
@@ -301,6 +304,16 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             return "ok";
         }
     }
+    if (kind == "shift-once") {
+        std::optional<unsigned long> junk =
+            words.size() == 4 ? parseNumber(words[2], 511) : std::nullopt;
+        std::optional<unsigned long> gap =
+            words.size() == 4 ? parseNumber(words[3], 600000) : std::nullopt;
+        if (!junk || *junk < 1 || !gap)
+            return "error usage: fault shift-once <1..511> <0..600000>";
+        faults.shiftOnce = Split{*junk, Nanos(*gap) * Millisecond};
+        return "ok";
+    }
     if (kind == "split" || kind == "split-once") {
         std::optional<unsigned long> head =
             words.size() == 4 ? parseNumber(words[2], 65535) : std::nullopt;
@@ -320,7 +333,8 @@ std::string Simulator::fault(const std::vector<std::string> &words)
     static const Limit limits[] = {
         {"late", 0, 600000},        {"short", 0, 65535}, {"garbage", 0, 65535},
         {"garbage-once", 1, 65535}, {"tail", 0, 65535},  {"tail-once", 0, 65535},
-        {"stop-after", 0, 65535},   {"corrupt", 1, 412}, {"hangup-after", 1, 65535},
+        {"stop-after", 0, 65535},   {"corrupt", 1, 412}, {"misstore", 1, 412},
+        {"hangup-after", 1, 65535},
     };
     for (const Limit &limit : limits) {
         if (kind != limit.name)
@@ -346,13 +360,16 @@ std::string Simulator::fault(const std::vector<std::string> &words)
             faults.stopAfter = int(*value);
         else if (kind == "corrupt")
             faults.corrupt = *value;
+        else if (kind == "misstore")
+            faults.misstore = *value;
         else
             faults.hangupAfter = int(*value);
         return "ok";
     }
     return "error usage: fault none | silent | late MS | short N | garbage N | garbage-once N | "
-           "split N MS | split-once N MS | tail N | tail-once N | ffonly | uonly | stop-after K | "
-           "corrupt K | hangup-after K";
+           "split N MS | split-once N MS | shift-once N MS | tail N | tail-once N | ffonly | uonly "
+           "| stop-after K | "
+           "corrupt K | misstore K | hangup-after K";
 }
 
 std::string Simulator::hangUp()
@@ -367,9 +384,11 @@ std::string Simulator::reopen()
 {
     m_unit->abandon();
     m_unit->dropHeld();
+    withdrawAdapter();
     if (std::string error = m_line.open(); !error.empty())
         return "error " + error;
     pointLink();
+    publishAdapter();
     return "ok " + m_line.slavePath();
 }
 
@@ -398,6 +417,41 @@ void Simulator::pointLink()
         return;
     }
     m_linkTarget = m_line.slavePath();
+}
+
+// The system's account of the adapter, as a driver would give it under /sys: the tty's device
+// names its driver, and an FTDI driver reports its latency timer. A tty whose name holds a
+// '/' (pts/3) stands there as pts!3, as the system names such entries.
+void Simulator::publishAdapter()
+{
+    const AdapterProfile &adapter = m_line.adapter();
+    if (m_options.sysRoot.empty() || !adapter.present())
+        return;
+    std::string name = m_line.slavePath();
+    if (name.rfind("/dev/", 0) == 0)
+        name.erase(0, 5);
+    std::replace(name.begin(), name.end(), '/', '!');
+    const std::filesystem::path entry =
+        std::filesystem::path(m_options.sysRoot) / "class" / "tty" / name;
+    std::error_code error;
+    std::filesystem::create_directories(entry / "device", error);
+    std::filesystem::create_directory_symlink(
+        "../../../../bus/usb-serial/drivers/" + adapter.driver, entry / "device" / "driver", error);
+    if (adapter.latencyTimerMs > 0)
+        std::ofstream(entry / "device" / "latency_timer") << adapter.latencyTimerMs << "\n";
+    if (error)
+        std::fprintf(stderr, "tarvik2-sim: cannot describe the adapter under %s: %s\n",
+                     entry.c_str(), error.message().c_str());
+    m_adapterEntry = entry.string();
+}
+
+void Simulator::withdrawAdapter()
+{
+    if (m_adapterEntry.empty())
+        return;
+    std::error_code error;
+    std::filesystem::remove_all(m_adapterEntry, error);
+    m_adapterEntry.clear();
 }
 
 void Simulator::removeLink()

@@ -17,6 +17,8 @@ struct Options {
     std::string recordingsDir; // finished uploads as PPK1.wav, PPK2.wav, SIREN.wav
     std::string recordDir;     // rx.bin, tx.bin, wire.log
     bool fast = false;         // no line pacing
+    AdapterProfile adapter;    // the USB adapter between the line and the client
+    std::string sysRoot;       // describe the adapter in a system tree here (class/tty/...)
 };
 
 // The simulator process: one pty, one unit, a control channel on stdin/stdout, all driven by a
@@ -42,6 +44,8 @@ private:
     std::string stats() const;
     void pointLink();
     void removeLink();
+    void publishAdapter();
+    void withdrawAdapter();
     void say(const std::string &line);
 
     Options m_options;
@@ -50,6 +54,7 @@ private:
     std::unique_ptr<Unit> m_unit;
     std::string m_linkPath;
     std::string m_linkTarget;
+    std::string m_adapterEntry;
     std::string m_input; // control text not yet ended by a newline
     bool m_inputOpen = true;
     bool m_quit = false;

@@ -129,7 +129,11 @@ void Unit::reply(std::span<const std::uint8_t> bytes, Nanos at, bool cuttable)
             held.assign(body.begin() + std::ptrdiff_t(*keep), body.end());
             body.resize(*keep);
         }
-        if (m_faults.splitOnce && body.size() > m_faults.splitOnce->head)
+        if (m_faults.shiftOnce && body.size() > m_faults.shiftOnce->head) {
+            const Split shift = *std::exchange(m_faults.shiftOnce, std::nullopt);
+            m_faults.garbageOnce += shift.head;
+            split = Split{body.size() - shift.head, shift.gap};
+        } else if (m_faults.splitOnce && body.size() > m_faults.splitOnce->head)
             split = std::exchange(m_faults.splitOnce, std::nullopt);
         else if (m_faults.split && body.size() > m_faults.split->head)
             split = m_faults.split;
@@ -198,6 +202,9 @@ void Unit::setBlock(const Block &block)
 void Unit::settingsStored()
 {
     std::copy(m_incoming.begin(), m_incoming.end(), m_block.begin());
+    const std::size_t end = std::min(BlockSize, CorruptFrom + m_faults.misstore);
+    for (std::size_t i = CorruptFrom; i < end; ++i)
+        m_block[i] ^= CorruptMask;
     m_incoming.clear();
     m_phase = Phase::Command;
     ++m_writes;

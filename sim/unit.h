@@ -42,11 +42,16 @@ struct Faults {
     std::optional<Split> splitOnce;      // the same, for the next such reply only
     std::optional<std::size_t> tail;     // the rest after this many bytes waits for the next reply
     std::optional<std::size_t> tailOnce; // the same, for the next such reply only
-    bool ffOnly = false;                 // upload blocks acknowledged with 0xFF alone
-    bool uOnly = false;                  // upload blocks acknowledged with 'U' alone
-    std::optional<int> stopAfter;        // acknowledge this many upload blocks, then nothing
-    std::size_t corrupt = 0;             // bytes changed in the first read-back after a write
-    std::optional<int> hangupAfter;      // hang up on receiving this upload block
+    // The next data reply shifted by `head` junk bytes ahead of it, and cut where its own
+    // length ends on the wire: the junk and the reply's head fill exactly its length, and
+    // the rest follows after the gap.
+    std::optional<Split> shiftOnce;
+    bool ffOnly = false;            // upload blocks acknowledged with 0xFF alone
+    bool uOnly = false;             // upload blocks acknowledged with 'U' alone
+    std::optional<int> stopAfter;   // acknowledge this many upload blocks, then nothing
+    std::size_t corrupt = 0;        // bytes changed in the first read-back after a write
+    std::size_t misstore = 0;       // bytes changed in what each write stores
+    std::optional<int> hangupAfter; // hang up on receiving this upload block
 };
 
 // Six values in reply order: PPK1, PPK2, GOiChS, ADC, LIGHT, POWER.

@@ -149,10 +149,11 @@ QString hexByte(char byte)
     return QStringLiteral("0x%1").arg(uchar(byte), 2, 16, QLatin1Char('0'));
 }
 
-// The wire as the unit saw it for one write: 'U', 'R', 'S' and the block, 'R', 'Z'.
+// The wire as the unit saw it for one write: 'U', the block read twice to confirm it, 'S' and
+// the block, the read-back twice, 'Z'.
 QByteArray writeOnWire(const QByteArray &block)
 {
-    return QByteArray("URS") + block + QByteArray("RZ");
+    return QByteArray("URRS") + block + QByteArray("RRZ");
 }
 
 } // namespace
@@ -305,7 +306,7 @@ void CliTest::refusalsSendNothing()
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(named), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
-    QCOMPARE(sim.received(), readFirst ? QByteArray("URZ") : QByteArray());
+    QCOMPARE(sim.received(), readFirst ? QByteArray("URRZ") : QByteArray());
     QCOMPARE(sim.block(), unit);
 }
 
@@ -319,8 +320,8 @@ void CliTest::readBackMismatchAndShortBlocks()
     const QString file = m_work.filePath(QStringLiteral("verify.json"));
     QCOMPARE(cli({"read", "-p", "COM5", "-o", file}).status, 0);
 
-    // The unit changes three pass-through bytes from offset 100 in the read after the write.
-    sim.ok("fault corrupt 3");
+    // The unit stores three pass-through bytes from offset 100 changed.
+    sim.ok("fault misstore 3");
     const Run corrupt = cli({"write", "-p", "COM5", file, "--set", "alert_zone=5"});
     QCOMPARE(corrupt.status, 5);
     for (int offset : {100, 101, 102})

@@ -6,6 +6,9 @@
 #include "support/windowlog.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <fcntl.h>
@@ -27,6 +30,7 @@ private slots:
     void noUnitBehindPort();
     void lateAnswerFailsAndWaitsForNextReceive();
     void connectTwice();
+    void connectThroughSlowAdapter();
     void failedConnectAfterGoodOne();
     void staleReadyByteIsNoAnswer();
     void typedPortName_data();
@@ -52,7 +56,7 @@ void ConnectionTest::connectReadsSettingsAndShowsPicture()
     form.Button1->click();
     QVERIFY(form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Соединение установлено", "ЖДИТЕ...", "Прочитано"}));
-    QCOMPARE(c.sim.received(), QByteArray("UR"));
+    QCOMPARE(c.sim.received(), QByteArray("URR")); // the block, read twice to confirm it
     QVERIFY(form.Image1->isVisibleTo(&form));
     QCOMPARE(form.Image1->pixmap().size(), QSize(121, 87));
     QCOMPARE(form.Edit4->text(), QString("ТАРВИК2"));
@@ -99,7 +103,31 @@ void ConnectionTest::connectTwice()
     form.Button1->click();
     QVERIFY(form.connected());
     QCOMPARE(logLines(form).count("Соединение установлено"), 2);
-    QCOMPARE(c.sim.received(), QByteArray("URUR"));
+    QCOMPARE(c.sim.received(), QByteArray("URRURR"));
+}
+
+// An FTDI adapter that keeps its default 16 ms latency timer holds the unit's answer for up to
+// that long: every connect, wherever the chip's timer stands, still gets it, and the program
+// learns the adapter from the system's tree as it would for a real one.
+void ConnectionTest::connectThroughSlowAdapter()
+{
+    QTemporaryDir sys;
+    qputenv("TARVIK2_SYS_ROOT", QFile::encodeName(sys.path()));
+    const auto restore = qScopeGuard([] { qunsetenv("TARVIK2_SYS_ROOT"); });
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5",
+                   {"--fast", "--adapter", "ftdi16", "--sys-root", sys.path()});
+    QVERIFY(sim.start());
+    TForm1 form(nullptr, 100);
+    for (int i = 0; i < 20; ++i) {
+        form.Button1->click();
+        QVERIFY2(form.connected(), qPrintable(QString("connect %1").arg(i)));
+        QCOMPARE(logLines(form).last(), QString("Прочитано"));
+        QTest::qWait(1 + i % 7);
+    }
+    QCOMPARE(form.channel().adapter().kind, Adapter::Kind::Ftdi);
+    QCOMPARE(form.channel().adapter().latencyMs, 16);
+    QCOMPARE(form.channel().adapter().settleMs, 20);
 }
 
 void ConnectionTest::failedConnectAfterGoodOne()

@@ -64,6 +64,7 @@ private slots:
     void flagAndTrackBarOutOfRange();
     void deviceTypeTextKept();
     void writeBytesOnWire();
+    void writeReadBackJudged();
     void readButton();
     void notConnected();
     void badTextSendsNothing();
@@ -360,13 +361,38 @@ void SettingsTest::writeBytesOnWire()
     const int lines = logLines(*c.form).size();
     c.form->Button4->click();
     const QByteArray wire = c.sim.received();
-    QCOMPARE(wire.size(), 1 + 512 + 1);
+    QCOMPARE(wire.size(), 1 + 512 + 2);
     QCOMPARE(wire.at(0), 'S');
     QCOMPARE(wire.mid(1, 512), before);
-    QCOMPARE(wire.at(513), 'R');
+    QCOMPARE(wire.mid(513), QByteArray("RR")); // the read-back, confirmed
     QCOMPARE(logLines(*c.form).mid(lines),
              QStringList({"Запись настроек...", "Записано.", "Чтение настроек...", "ЖДИТЕ...",
                           "Прочитано"}));
+}
+
+// A read-back spoiled on its way is not taken for what the unit holds; a unit that stores
+// something else than it was sent is said so, and shows what it holds.
+void SettingsTest::writeReadBackJudged()
+{
+    ConnectedWindow c;
+    QVERIFY(c.connect(randomConsistentBlock(24)));
+    TForm1 &f = *c.form;
+    const QByteArray unit = c.sim.block();
+    c.sim.ok("fault corrupt 3");
+    f.Button4->click();
+    c.sim.ok("fault none");
+    QCOMPARE(logLines(f).last(), QString("Прочитано"));
+    f.Button4->click();
+    QCOMPARE(c.sim.block(), unit);
+
+    c.sim.ok("fault misstore 3");
+    const int lines = logLines(f).size();
+    f.Button4->click();
+    QCOMPARE(logLines(f).mid(lines),
+             QStringList({"Запись настроек...", "Записано.", "Чтение настроек...", "ЖДИТЕ...",
+                          "Ошибка записи: устройство хранит другие данные (3 байт)", "Прочитано"}));
+    QVERIFY(c.sim.block() != unit);
+    QCOMPARE(transferBlock(f), c.sim.block());
 }
 
 void SettingsTest::readButton()
@@ -375,7 +401,7 @@ void SettingsTest::readButton()
     QVERIFY(c.connect());
     const int lines = logLines(*c.form).size();
     c.form->Button5->click();
-    QCOMPARE(c.sim.received(), QByteArray("R"));
+    QCOMPARE(c.sim.received(), QByteArray("RR"));
     QCOMPARE(logLines(*c.form).mid(lines), QStringList({"ЖДИТЕ...", "Прочитано"}));
     QCOMPARE(c.form->Edit9->text(), QString("1000"));
 }
@@ -517,7 +543,7 @@ void SettingsTest::factoryResetIdentical()
     const int lines = logLines(f).size();
     f.Button3->click();
     const QByteArray factory = factoryBlockOver(start);
-    QCOMPARE(c.sim.received(), QByteArray("S") + factory + QByteArray("R"));
+    QCOMPARE(c.sim.received(), QByteArray("S") + factory + QByteArray("RR"));
     QCOMPARE(logLines(f).mid(lines), QStringList({"Запись...", "Завдские настройки"}));
     QCOMPARE(c.sim.block(), factory);
     // The window keeps its values but for the supervision frequency, moved to 39.
@@ -531,7 +557,7 @@ void SettingsTest::factoryResetWithDifferences()
 {
     ConnectedWindow c;
     QVERIFY(c.connect(randomConsistentBlock(22)));
-    c.sim.ok("fault corrupt 3");
+    c.sim.ok("fault misstore 3");
     const int lines = logLines(*c.form).size();
     c.form->Button3->click();
     QCOMPARE(logLines(*c.form).mid(lines),

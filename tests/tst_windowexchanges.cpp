@@ -205,11 +205,12 @@ void WindowExchangesTest::userInputDroppedWhileBusy()
     QTimer::singleShot(300, [&] { QTest::mouseClick(form.Button4, Qt::LeftButton); });
     form.Button5->click();
     QCoreApplication::processEvents();
-    QCOMPARE(sim.received(), QByteArray("R"));
+    QCOMPARE(sim.received(), QByteArray("RR"));
 }
 
-// A reply with junk ahead of it, or one that comes after its time-out, is never taken for the
-// next one: nothing shifted is shown or written, and the next exchange is right again.
+// A reply with junk ahead of it, or one whose tail comes after a gap, or one that comes after
+// its time-out, is never taken for the next one: the window shows the unit's own block or
+// nothing, a write then sends the unit's own block, and no measurement mixes two replies.
 void WindowExchangesTest::strayRepliesNeverShift()
 {
     ConnectedWindow c;
@@ -217,17 +218,24 @@ void WindowExchangesTest::strayRepliesNeverShift()
     TForm1 &f = *c.form;
     const QByteArray unit = c.sim.block();
 
-    c.sim.ok("fault garbage-once 3");
-    f.Button5->click();
-    QCOMPARE(logLines(f).last(),
-             QString("Ошибка чтения: ответ не совпал с запросом, данные отброшены"));
-    QCOMPARE(f.Edit5->text(), QString("НЕТ ДАННЫХ"));
-    f.Button5->click();
-    QCOMPARE(logLines(f).last(), QString("Прочитано"));
-    QCOMPARE(f.Edit5->text(), QString::number(quint8(unit[6])));
-    c.sim.clearRecord();
-    f.Button4->click(); // the unit's own block goes back unchanged
-    QCOMPARE(c.sim.received().mid(0, 513), QByteArray("S") + unit);
+    // The junk and the block's head fill exactly one block; the rest follows after the gap.
+    for (const char *fault : {"fault garbage-once 3", "fault shift-once 5 1",
+                              "fault shift-once 5 3", "fault shift-once 5 20"}) {
+        c.sim.ok(fault);
+        f.Button5->click();
+        c.sim.settle();
+        if (logLines(f).last() != QString("Прочитано")) {
+            QVERIFY2(logLines(f).last().startsWith(QString("Ошибка чтения: ")), fault);
+            QCOMPARE(f.Edit5->text(), QString("НЕТ ДАННЫХ"));
+            f.Button5->click();
+            QCOMPARE(logLines(f).last(), QString("Прочитано"));
+        }
+        QVERIFY2(f.Edit1->text() == QString::number(quint8(unit[0])), fault);
+        QVERIFY2(f.Edit5->text() == QString::number(quint8(unit[6])), fault);
+        c.sim.clearRecord();
+        f.Button4->click(); // the unit's own block goes back unchanged
+        QVERIFY2(c.sim.received().mid(0, 513) == QByteArray("S") + unit, fault);
+    }
 
     c.sim.ok("measure 1 2 3 4 5 6");
     c.sim.ok("fault late 300");
@@ -239,6 +247,21 @@ void WindowExchangesTest::strayRepliesNeverShift()
     c.sim.ok("measure 7 8 9 10 11 12");
     f.Button7->click();
     QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
+
+    // Junk ahead of a measurement and its tail a moment later; replies that come after their
+    // time-out, one request after another.
+    c.sim.ok("fault shift-once 3 1");
+    f.Button7->click();
+    QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
+    c.sim.ok("measure 1 2 3 4 5 6");
+    c.sim.ok("fault late 200");
+    for (int tick = 0; tick < 4; ++tick) {
+        f.Timer1Timer();
+        QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
+    }
+    QTest::qWait(300);
+    c.sim.ok("fault none");
+    c.sim.ok("measure 7 8 9 10 11 12");
 
     c.sim.ok("fault tail-once 5"); // the rest comes glued ahead of the next reply
     f.Button7->click();
@@ -287,7 +310,17 @@ void WindowExchangesTest::unaskedInputIsBounded()
     // 800 KiB offered: a program that keeps everything takes it all.
     QVERIFY2(taken < 200 * 1024, qPrintable(QString::number(taken)));
     peer.readAvailable(); // what the handshake sent
-    QTimer::singleShot(20, [&] { peer.write(QByteArray(12, '\x01')); });
+    // The unit answers the request, once it has come.
+    QTimer answer;
+    QByteArray asked;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        asked += peer.readAvailable(0);
+        if (asked.contains('\x10')) {
+            answer.stop();
+            peer.write(QByteArray(12, '\x01'));
+        }
+    });
+    answer.start(2);
     form.Button7->click(); // the chatter is dropped before the request
     QCOMPARE(measuredTexts(form), QStringList({"257", "257", "257", "257", "257", "257"}));
 }

@@ -129,7 +129,7 @@ bool SoundUpload::prepare(SoundFile &file, Set set, int slot, const QString &nam
 // before the command is no answer to it.
 bool SoundUpload::startExchange(std::uint8_t command, const std::uint8_t *counts, int countBytes)
 {
-    m_link.channel().discardInput();
+    m_link.settle();
     return send(&command, 1) && await(Reply::Next) && send(counts, countBytes) &&
            await(Reply::Data);
 }

@@ -3,6 +3,7 @@
 
 #include "app/tform1.h"
 #include "device/commands.h"
+#include "device/settingsprocedures.h"
 #include "device/unitlink.h"
 #include "service/trendchart.h"
 #include "support/simprocess.h"
@@ -56,32 +57,59 @@ void report(const char *what, double ratio, const char *target, bool ok)
     std::printf("%-44s ratio %.3f  (target %s)  %s\n", what, ratio, target, ok ? "ok" : "MISSED");
 }
 
-bool settingsBlockReceive()
+// The settings read as the program makes it: the quiet line, 'R', the block and the quiet line
+// behind it, twice, for a block the unit confirms. Against two blocks' line time and the two
+// settle windows that follow them.
+bool confirmedRead(const QString &adapter)
 {
-    // The whole read as the program makes it: the line cleared, 'R', the block and the check
-    // that nothing follows it.
     SerialChannel channel;
     if (!channel.open(4))
         return false;
     UnitLink link(channel);
     std::vector<double> times;
-    std::uint8_t block[512];
     for (int i = 0; i < 9; ++i) {
         QElapsedTimer t;
         t.start();
-        const UnitLink::BlockReply reply = link.readSettings(block);
+        const UnitLink::BlockReply reply = SettingsRead(link).run();
         times.push_back(double(t.nsecsElapsed()) / 1e6);
         if (!reply.complete())
             return false;
     }
-    const double ratio = median(times) / (512 * ByteMs);
-    std::printf("settings block: %.1f ms for 512 bytes (line time %.1f ms)\n", median(times),
-                512 * ByteMs);
-    report("settings block receive / line time", ratio, "<= 1.05", ratio <= 1.05);
+    const int settle = channel.adapter().settleMs;
+    const double expected = 2 * (1 + 512) * ByteMs + 2 * settle;
+    const double ratio = median(times) / expected;
+    std::printf("[%s] confirmed settings read: %.1f ms (2 x %.1f ms line time + 2 x %d ms "
+                "settle = %.1f ms)\n",
+                qPrintable(adapter), median(times), (1 + 512) * ByteMs, settle, expected);
+    report("confirmed read / (2 blocks + settle windows)", ratio, "<= 1.10", ratio <= 1.10);
+    return ratio <= 1.10;
+}
+
+// "Читать" pressed to "Прочитано", with the program's real one-second pause.
+bool readButton(TForm1 &form, const QString &adapter)
+{
+    const int settle = form.channel().adapter().settleMs;
+    std::vector<double> times;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        form.Button5->click();
+        times.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!form.Memo1->toPlainText().endsWith(QStringLiteral("Прочитано")))
+            return false;
+    }
+    const double expected = 1000 + 2 * (1 + 512) * ByteMs + 2 * settle;
+    const double ratio = median(times) / expected;
+    std::printf("[%s] \"Читать\" to \"Прочитано\": %.1f ms (1 s + %.1f ms)\n", qPrintable(adapter),
+                median(times), expected - 1000);
+    report("read button / (1 s + confirmed read)", ratio, "<= 1.05", ratio <= 1.05);
     return ratio <= 1.05;
 }
 
-bool connectToRead(TForm1 &form)
+// Against the line time and the settle windows: before 'U' (the port just opened), before the
+// first 'R' (the 'W' just came) and behind each block. Behind an adapter with a long latency
+// timer every reply also waits for the timer, so the figure is only reported there.
+bool connectToRead(TForm1 &form, const QString &adapter, bool judged)
 {
     std::vector<double> times;
     for (int i = 0; i < 7; ++i) {
@@ -92,14 +120,22 @@ bool connectToRead(TForm1 &form)
         if (!form.Memo1->toPlainText().endsWith(QStringLiteral("Прочитано")))
             return false;
     }
-    const double line = (1 + 1 + 1 + 512) * ByteMs; // 'U', 'W', 'R', the block
+    const int settle = form.channel().adapter().settleMs;
+    const double line = 2 * ByteMs + 2 * (1 + 512) * ByteMs + 4 * settle;
     const double ratio = median(times) / line;
-    std::printf("connect to \"Прочитано\": %.1f ms (line time %.1f ms)\n", median(times), line);
+    std::printf("[%s] connect to \"Прочитано\": %.1f ms (line time and 4 x %d ms settle: %.1f "
+                "ms)\n",
+                qPrintable(adapter), median(times), settle, line);
+    if (!judged) {
+        std::printf("%-44s ratio %.3f  (reported)\n", "connect-to-read / line time", ratio);
+        return true;
+    }
     report("connect-to-read / line time", ratio, "<= 1.10", ratio <= 1.10);
     return ratio <= 1.10;
 }
 
-bool sirenUpload(TForm1 &form, int blocks)
+// target <= 0: the figure is reported, not judged.
+bool sirenUpload(TForm1 &form, int blocks, const QString &adapter, double target)
 {
     QTemporaryDir dir;
     QFile wav(dir.path() + QStringLiteral("/SIREN.wav"));
@@ -126,11 +162,16 @@ bool sirenUpload(TForm1 &form, int blocks)
         return false;
     const double line = blocks * (512 + 2) * ByteMs / 1000.0;
     const double ratio = wall / line;
-    std::printf("siren upload, %d blocks: %.2f s (line time %.2f s), CPU %.2f s = %.1f %%\n",
-                blocks, wall, line, cpu, 100 * cpu / wall);
-    report("siren upload / line time", ratio, "<= 1.03", ratio <= 1.03);
+    std::printf("[%s] siren upload, %d blocks: %.2f s (line time %.2f s), CPU %.2f s = %.1f %%\n",
+                qPrintable(adapter), blocks, wall, line, cpu, 100 * cpu / wall);
+    const bool fast = target <= 0 || ratio <= target;
+    if (target > 0)
+        report("siren upload / line time", ratio, qPrintable(QString("<= %1").arg(target)), fast);
+    else
+        std::printf("%-44s ratio %.3f  (reported: stop-and-wait pays the timer on each block)\n",
+                    "siren upload / line time", ratio);
     report("siren upload CPU / wall", cpu / wall, "< 0.05", cpu / wall < 0.05);
-    return ratio <= 1.03 && cpu / wall < 0.05;
+    return fast && cpu / wall < 0.05;
 }
 
 // One tick without its exchange: the values shown, a point appended, the chart redrawn.
@@ -198,24 +239,54 @@ bool idleAfterLostLine(TForm1 &form, SimProcess &sim)
     return said && ratio < 0.01;
 }
 
+// The unit simulator paced at 115200 baud behind one adapter profile, described to the program
+// in a system tree of its own.
+struct Line {
+    explicit Line(const QString &adapter)
+        : sim(folder.path(), QStringLiteral("COM5"),
+              {QStringLiteral("--adapter"), adapter, QStringLiteral("--sys-root"), sys.path()})
+    {
+        qputenv("TARVIK2_SYS_ROOT", QFile::encodeName(sys.path()));
+    }
+    ~Line() { qunsetenv("TARVIK2_SYS_ROOT"); }
+    QTemporaryDir sys;
+    ComFolder folder;
+    SimProcess sim;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const int uploadBlocks = argc > 1 ? QByteArray(argv[1]).toInt() : 2000;
-    ComFolder folder;
-    SimProcess sim(folder.path(), QStringLiteral("COM5"), {}); // paced at 115200 baud
-    if (!sim.start()) {
-        std::fprintf(stderr, "the unit simulator did not start\n");
-        return 2;
+    bool ok = true;
+    struct Profile {
+        const char *name;
+        int blocks;    // of the siren upload
+        double target; // of the upload's ratio; 0: reported only
+    };
+    const Profile profiles[] = {
+        {"none", uploadBlocks, 1.03}, {"ftdi1", 200, 1.05}, {"ftdi16", 100, 0}};
+    for (const Profile &profile : profiles) {
+        const QString adapter = QLatin1String(profile.name);
+        Line line(adapter);
+        if (!line.sim.start()) {
+            std::fprintf(stderr, "the unit simulator did not start\n");
+            return 2;
+        }
+        if (adapter != QLatin1String("ftdi16"))
+            ok = confirmedRead(adapter) && ok;
+        TForm1 form;
+        ok = connectToRead(form, adapter, adapter != QLatin1String("ftdi16")) && ok;
+        if (adapter != QLatin1String("ftdi16"))
+            ok = readButton(form, adapter) && ok;
+        ok = sirenUpload(form, profile.blocks, adapter, profile.target) && ok;
+        if (adapter == QLatin1String("none")) {
+            ok = trendCost(form) && ok;
+            ok = idleAfterLostLine(form, line.sim) && ok;
+        }
     }
-    bool ok = settingsBlockReceive();
-    TForm1 form;
-    ok = connectToRead(form) && ok;
-    ok = sirenUpload(form, uploadBlocks) && ok;
-    ok = trendCost(form) && ok;
-    ok = idleAfterLostLine(form, sim) && ok;
     std::printf("%s\n", ok ? "all targets met" : "some targets missed");
     return ok ? 0 : 1;
 }

@@ -1,0 +1,91 @@
+#include "serial/adapter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// A native line delivers each byte within a character time (87 us at 115200 baud); the rest
+// is for the system's scheduling, so that a unit's reply is not cut by a busy desktop.
+constexpr int NativeSettleMs = 5;
+// Above an FTDI chip's latency timer: the next 1 ms USB frame, and scheduling.
+constexpr int FtdiMarginMs = 4;
+// An FTDI chip whose timer cannot be read is taken at its default.
+constexpr int FtdiDefaultLatencyMs = 16;
+// Chips whose delay the system does not report are taken as slow as the slowest common one:
+// a 16 ms timer and the margin.
+constexpr int UsbSettleMs = 20;
+
+struct DriverRow {
+    const char *driver;
+    Adapter::Kind kind;
+};
+
+// The drivers of the common USB serial chips; any other driver of a ttyUSB or ttyACM node
+// counts as USB too.
+const DriverRow Drivers[] = {
+    {"ftdi_sio", Adapter::Kind::Ftdi},  {"cp210x", Adapter::Kind::Usb},
+    {"ch341-uart", Adapter::Kind::Usb}, {"ch341", Adapter::Kind::Usb},
+    {"pl2303", Adapter::Kind::Usb},     {"cdc_acm", Adapter::Kind::Usb},
+};
+
+QString systemRoot()
+{
+    const QString fromEnv = qEnvironmentVariable("TARVIK2_SYS_ROOT");
+    return fromEnv.isEmpty() ? QStringLiteral("/sys") : fromEnv;
+}
+
+// "ttyUSB0" for /dev/ttyUSB0, "pts!3" for /dev/pts/3 (links followed first).
+QString ttyName(const QString &devicePath)
+{
+    QString path = QFileInfo(devicePath).canonicalFilePath();
+    if (path.isEmpty())
+        path = devicePath;
+    const QString dev = QStringLiteral("/dev/");
+    if (path.startsWith(dev))
+        path = path.mid(dev.size());
+    return path.replace(QLatin1Char('/'), QLatin1Char('!'));
+}
+
+} // namespace
+
+Adapter Adapter::lookup(const QString &devicePath)
+{
+    Adapter adapter;
+    const QString name = ttyName(devicePath);
+    const QString device =
+        systemRoot() + QStringLiteral("/class/tty/") + name + QStringLiteral("/device");
+    adapter.driver =
+        QFileInfo(QFileInfo(device + QStringLiteral("/driver")).symLinkTarget()).fileName();
+    if (!adapter.driver.isEmpty()) {
+        for (const DriverRow &row : Drivers) {
+            if (adapter.driver == QLatin1String(row.driver))
+                adapter.kind = row.kind;
+        }
+    }
+    if (adapter.kind == Kind::Native &&
+        (name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"))))
+        adapter.kind = Kind::Usb;
+
+    switch (adapter.kind) {
+    case Kind::Native:
+        adapter.settleMs = NativeSettleMs;
+        break;
+    case Kind::Ftdi: {
+        QFile timer(device + QStringLiteral("/latency_timer"));
+        bool ok = false;
+        if (timer.open(QIODevice::ReadOnly))
+            adapter.latencyMs = timer.readAll().trimmed().toInt(&ok);
+        if (!ok || adapter.latencyMs < 0)
+            adapter.latencyMs = -1;
+        adapter.settleMs =
+            (adapter.latencyMs >= 0 ? adapter.latencyMs : FtdiDefaultLatencyMs) + FtdiMarginMs;
+        break;
+    }
+    case Kind::Usb:
+        adapter.settleMs = UsbSettleMs;
+        break;
+    }
+    return adapter;
+}
