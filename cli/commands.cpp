@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/files.h"
+#include "cli/interrupts.h"
 #include "cli/runner.h"
 #include "cli/status.h"
 #include "device/settingsprocedures.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 
@@ -42,6 +44,26 @@ bool saveFile(const QString &name, const QByteArray &contents, const Output &out
         return true;
     out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
     return false;
+}
+
+// The unit's pause after a write, in which nothing is sent to it, watching the line: false as
+// soon as the line is lost, so that the loss is said when it happened rather than at the
+// read-back.
+bool pauseWatchingLine(Session &session)
+{
+    constexpr int SliceMs = 100;
+    const Clock &clock = session.clock();
+    const qint64 end = clock.now() + SettingsWrite::PauseMs;
+    for (;;) {
+        // Lets the port notice a hang-up; nothing is taken from the line.
+        session.link().channel().moreFollows(0);
+        if (session.lineLost())
+            return false;
+        const qint64 left = end - clock.now();
+        if (left <= 0)
+            return true;
+        clock.sleep(int(std::min<qint64>(left, SliceMs)));
+    }
 }
 
 } // namespace
@@ -104,7 +126,8 @@ int read(const QList<Port> &ports, const QString &outPattern)
 
 int write(const QList<Port> &ports, const WriteOptions &options)
 {
-    return runOnPorts(ports, [&options](const Port &port, const Output &out) {
+    Interrupts::install();
+    const int worst = runOnPorts(ports, [&options](const Port &port, const Output &out) {
         Session session(port, out);
         Block unit;
         if (const int status = session.connectAndRead(unit))
@@ -145,18 +168,48 @@ int write(const QList<Port> &ports, const WriteOptions &options)
             return Status::Done;
         }
 
+        const QString held = QStringLiteral("interrupted: the block was sent and not verified");
+        Interrupts::Block guard(
+            out, held,
+            options.verify ? QStringLiteral("interrupted: the unit is storing the block; the "
+                                            "tool ends after its pause, or at once at a "
+                                            "second Ctrl+C")
+                           : QString());
+        if (!guard.begin()) {
+            out.note(QStringLiteral("interrupted: nothing was sent"));
+            return Interrupts::status();
+        }
         out.note(options.verify ? QStringLiteral("writing; the read-back follows in %1 s")
                                       .arg(SettingsWrite::PauseMs / 1000)
                                 : QStringLiteral("writing"));
-        const VerifiedWrite::Result result =
-            VerifiedWrite(session.link(), session.clock()).run(outgoing, options.verify);
-        switch (result.outcome) {
-        case VerifiedWrite::Outcome::NotSent:
-            out.note(QStringLiteral("the port did not take the settings; the line is lost"));
+        SettingsWrite write(session.link(), session.clock());
+        if (!write.send(outgoing)) {
+            guard.done(QStringLiteral("the port did not take the settings; the line is lost"));
             return Status::NoAnswer;
-        case VerifiedWrite::Outcome::Sent:
+        }
+        guard.sent();
+        if (!options.verify) {
+            guard.done();
             out.result(QStringLiteral("written, not verified"));
             return Status::Done;
+        }
+        if (!pauseWatchingLine(session)) {
+            guard.done(QStringLiteral("the line was lost after the block was sent, before the "
+                                      "read-back: the unit may hold only part of it"));
+            return Status::NoAnswer;
+        }
+        if (Interrupts::requested()) {
+            guard.done(held);
+            return Interrupts::status();
+        }
+        const UnitLink::BlockReply readBack = SettingsRead(session.link()).run();
+        guard.done();
+        const VerifiedWrite::Result result =
+            VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
+        switch (result.outcome) {
+        case VerifiedWrite::Outcome::NotSent:
+        case VerifiedWrite::Outcome::Sent:
+            break; // the send above has judged these already
         case VerifiedWrite::Outcome::NoReadBack:
             return session.incomplete(result.readBack, QStringLiteral("read-back"));
         case VerifiedWrite::Outcome::Differs:
@@ -172,37 +225,54 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         out.result(QStringLiteral("written and verified"));
         return Status::Done;
     });
+    // An interrupted run ends with the signal's status, whatever the ports came to.
+    return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
 
 int reset(const QList<Port> &ports)
 {
-    return runOnPorts(ports, [](const Port &port, const Output &out) {
+    Interrupts::install();
+    const int worst = runOnPorts(ports, [](const Port &port, const Output &out) {
         Session session(port, out);
         Block unit;
         // The bytes past the factory values go back as the unit holds them, so they are read
         // first; a block that does not come whole is never written.
         if (const int status = session.connectAndRead(unit))
             return status;
+        const QString held =
+            QStringLiteral("interrupted: the factory settings were sent and not checked");
+        Interrupts::Block guard(out, held);
+        if (!guard.begin()) {
+            out.note(QStringLiteral("interrupted: nothing was sent"));
+            return Interrupts::status();
+        }
         FactoryReset reset(session.link());
         if (!reset.send()) {
-            out.note(
+            guard.done(
                 QStringLiteral("the port did not take the factory settings; the line is lost"));
             return Status::NoAnswer;
         }
+        guard.sent();
+        if (Interrupts::requested()) {
+            guard.done(held);
+            return Interrupts::status();
+        }
         const int differences = reset.check();
+        guard.done();
         if (differences == 0) {
             out.result(QStringLiteral("factory settings written and checked"));
             return Status::Done;
         }
-        if (session.lineLost()) {
-            out.note(QStringLiteral("the line was lost during the factory-reset check"));
-            return Status::NoAnswer;
-        }
+        // No answer, or a short or garbled one, says nothing about what the unit holds.
+        if (!reset.readBack().complete())
+            return session.incomplete(reset.readBack(), QStringLiteral("factory-reset check"));
         out.note(QStringLiteral("factory-reset check failed: %1 of %2 bytes differ")
                      .arg(differences)
                      .arg(SettingsBlock::Size));
         return Status::Mismatch;
     });
+    // An interrupted run ends with the signal's status, whatever the ports came to.
+    return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
 
 namespace {

@@ -1,10 +1,12 @@
 // tarvik2-cli as its users run it: the built program against unit simulators on real ptys,
 // judged by its exit status, its output and the bytes the units received.
 
+#include "support/ptypeer.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +14,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <functional>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -133,6 +136,55 @@ private:
     bool m_usable = false;
 };
 
+// What a unit played by the test does with a written block: take it and answer the next read
+// short, or hang up in the middle of it.
+enum class AfterWrite { ShortReply, HangUpInBlock };
+
+// Runs the tool against a unit played on `peer`: it answers the handshake, and every read
+// before the write with `block`.
+Run againstPlayedUnit(PtyPeer &peer, const QStringList &arguments, AfterWrite after)
+{
+    const QByteArray block = oddBlock(21);
+    QProcess process;
+    // The unit's pause at its real length: the unit hangs up well within it.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARVIK2_CLOCK_SPEEDUP"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TARVIK2_CLI_PATH), arguments);
+    int blockBytes = -1; // of a written block taken so far; -1 outside one
+    bool written = false;
+    QElapsedTimer bound;
+    bound.start();
+    while (!process.waitForFinished(1) && bound.elapsed() < 60000) {
+        for (const char byte : peer.readAvailable(5)) {
+            if (blockBytes >= 0) {
+                ++blockBytes;
+                if (after == AfterWrite::HangUpInBlock && blockBytes == 300)
+                    peer.hangUp();
+                if (blockBytes == 512) {
+                    blockBytes = -1;
+                    written = true;
+                }
+            } else if (byte == 'U') {
+                peer.write("W");
+            } else if (byte == 'S') {
+                blockBytes = 0;
+            } else if (byte == 'R' && !written) {
+                peer.write(block);
+            } else if (byte == 'R' && after == AfterWrite::ShortReply) {
+                peer.write(block.left(100));
+            }
+        }
+    }
+    Run run;
+    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
 // A settings file with no fields of its own: the block alone.
 QString blockFile(const QByteArray &block, const QString &path)
 {
@@ -158,6 +210,8 @@ QByteArray writeOnWire(const QByteArray &block)
 
 } // namespace
 
+Q_DECLARE_METATYPE(AfterWrite)
+
 class CliTest : public QObject {
     Q_OBJECT
 
@@ -173,6 +227,9 @@ private slots:
     void diffOfAUnitThatCannotBeRead();
     void parallelRunCarriesOnPastAFailedUnit();
     void uploadsSendOneReadingToEveryPort();
+    void failuresAfterTheBlockSayWhatHappened_data();
+    void failuresAfterTheBlockSayWhatHappened();
+    void interruptedWriteSaysWhatTheUnitHolds();
     void fullDiskKeepsTheBackupAndSaysSo();
     void failedLogWritesEndTheLog();
     void filesThatAreNoRegularFilesSendNothing();
@@ -489,6 +546,83 @@ void CliTest::uploadsSendOneReadingToEveryPort()
     QCOMPARE(none.status, 2);
     QVERIFY2(none.err.contains("no whole block"), qPrintable(none.err));
     QCOMPARE(first.received(), QByteArray());
+}
+
+void CliTest::failuresAfterTheBlockSayWhatHappened_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<AfterWrite>("after");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("reset check short") << "reset" << AfterWrite::ShortReply
+                                       << "the factory-reset check came short: 100 of 512 bytes";
+    QTest::newRow("write lost in the block")
+        << "write" << AfterWrite::HangUpInBlock
+        << "the line was lost after the block was sent, before the read-back";
+}
+
+void CliTest::failuresAfterTheBlockSayWhatHappened()
+{
+    QFETCH(QString, command);
+    QFETCH(AfterWrite, after);
+    QFETCH(QString, said);
+
+    PtyPeer peer;
+    QStringList arguments{command, "-p", peer.slavePath()};
+    if (command == "write")
+        arguments << blockFile(oddBlock(21), m_work.filePath(QStringLiteral("played.json")))
+                  << "--set"
+                  << "alert_zone=3";
+    const Run run = againstPlayedUnit(peer, arguments, after);
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
+}
+
+void CliTest::interruptedWriteSaysWhatTheUnitHolds()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QByteArray unit = oddBlock(13);
+    sim.setBlock(unit);
+    const QString file = blockFile(unit, m_work.filePath(QStringLiteral("interrupted.json")));
+    QByteArray expected = unit;
+    expected[7] = 6;
+    sim.clearRecord();
+
+    // The unit's pause at its real 10 s, so that both signals surely fall within it.
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARVIK2_CLOCK_SPEEDUP"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TARVIK2_CLI_PATH),
+                  {"write", "-p", "COM5", file, "--set", "alert_zone=6"});
+    QVERIFY(process.waitForStarted());
+    QString err;
+    const auto waitFor = [&](const std::function<bool()> &done) {
+        QElapsedTimer bound;
+        bound.start();
+        while (!done() && bound.elapsed() < 30000 && process.state() == QProcess::Running) {
+            process.waitForReadyRead(5);
+            err += QString::fromUtf8(process.readAllStandardError());
+        }
+        return done();
+    };
+    // 'U', the block read twice, 'S' and the block.
+    QVERIFY(waitFor([&] { return sim.receivedCount() >= 4 + 512; }));
+    QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0);
+    QVERIFY2(waitFor([&] { return err.contains("storing the block"); }), qPrintable(err));
+    // At once: well before the 10 s pause would have ended, however loaded the machine.
+    QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0);
+    QVERIFY(process.waitForFinished(5000));
+    err += QString::fromUtf8(process.readAllStandardError());
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY2(err.endsWith("\ninterrupted: the block was sent and not verified\n"), qPrintable(err));
+    // The block whole, and at once after it: no read-back, no goodbye.
+    QCOMPARE(sim.received(), QByteArray("URRS") + expected);
+    QCOMPARE(sim.block(), expected);
 }
 
 void CliTest::fullDiskKeepsTheBackupAndSaysSo()
