@@ -134,6 +134,12 @@ int write(const QList<Port> &ports, const WriteOptions &options)
             return status;
 
         Block outgoing = options.whole ? options.file.block : unit;
+        // Informative fields go back as the unit holds them, whatever the file says.
+        for (const SettingsFields::Field &field : SettingsFields::all()) {
+            if (!field.written)
+                std::copy_n(unit.begin() + field.offset, field.width,
+                            outgoing.begin() + field.offset);
+        }
         SettingsFile::layOver(outgoing, options.wanted);
         if (options.whole && !options.force && options.file.block[1] != unit[1]) {
             out.note(QStringLiteral("the file was read from device type %1, this unit is type "

@@ -288,10 +288,22 @@ void CliTest::roundTripKeepsWhatTheUnitHolds()
     QCOMPARE(sim.block(), expected);
     QVERIFY(clone.out.contains("network_address: " + QString::number(uchar(unit[6])) + " -> 9"));
 
-    // The backup restores the unit whole; diff then finds nothing.
-    sim.setBlock(oddBlock(8));
+    // The backup restores the unit whole but for its informative fields: the launch count,
+    // and the device type that --force overrides, stay the unit's own.
+    QByteArray other = oddBlock(8);
+    sim.setBlock(other);
     QCOMPARE(cli({"write", "-p", "COM5", file, "--whole"}).status, 0);
-    QCOMPARE(sim.block(), unit);
+    QByteArray restored = unit;
+    restored[4] = other[4];
+    restored[5] = other[5];
+    QCOMPARE(sim.block(), restored);
+    other[1] = 2;
+    sim.setBlock(other);
+    QCOMPARE(cli({"write", "-p", "COM5", file, "--whole", "--force"}).status, 0);
+    restored[1] = 2;
+    QCOMPARE(sim.block(), restored);
+    // diff then finds nothing once the unit holds what the file does.
+    sim.setBlock(unit);
     QCOMPARE(cli({"diff", file, "port:COM5"}).status, 0);
     sim.setBlock(expected);
     const Run diff = cli({"diff", "port:COM5", file});
