@@ -1,5 +1,7 @@
 #include "cli/interrupts.h"
 
+#include "cli/status.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -68,7 +70,7 @@ void install()
 
 bool requested() { return g_signal != 0; }
 
-int status() { return 128 + g_signal; }
+int status() { return Status::SignalBase + g_signal; }
 
 Block::Block(const Output &out, QString held, QString waiting)
     : m_out(out), m_held(std::move(held)), m_waiting(std::move(waiting))
@@ -143,7 +145,7 @@ void Block::endNow(int number)
 {
     for (const Block *block : g_blocks)
         block->m_out.note(block->m_held);
-    std::_Exit(128 + number);
+    std::_Exit(Status::SignalBase + number);
 }
 
 } // namespace Interrupts

@@ -62,10 +62,14 @@ Ports:
 Exit status:
   0  done, and verified where verifying applies
   1  diff found differences
-  2  bad arguments, file or value; nothing was sent
+  2  bad arguments, file or value; nothing was sent. Or a file, or standard output, that
+     could not be written
   3  the port could not be opened
   4  the unit did not answer, answered short, or the line was lost
   5  the read-back differs from what was written, or the factory-reset check failed
+  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM. A block already going to a unit is
+     never cut: the tool ends after it, and after the unit's pause, saying what the unit
+     holds; a second signal ends it at once. Ctrl+C is monitor's usual end, with status 0.
   With several ports, the worst of them.
 )";
 
@@ -206,7 +210,8 @@ int commandRead(const QStringList &arguments)
     CommandLine line(QStringLiteral("Reads the unit's settings into a settings file."), true);
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("The file; {port} stands for the port's "
-                                                   "name. Standard output without it."),
+                                                   "name. Standard output without it, or "
+                                                   "with -."),
                                     QStringLiteral("FILE"));
     line.parser.addOption(output);
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
@@ -237,7 +242,8 @@ int commandWrite(const QStringList &arguments)
                                  QStringLiteral("KEY=VALUE"));
     const QCommandLineOption whole(QStringLiteral("whole"),
                                    QStringLiteral("Sends the file's own 512 bytes with its "
-                                                  "fields laid over: restores a backup."));
+                                                  "fields laid over: restores a backup. The "
+                                                  "informative fields stay the unit's."));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Reads the unit and prints what would "
                                                    "change; sends no write."));
@@ -371,7 +377,8 @@ int commandMonitor(const QStringList &arguments)
         QStringLiteral("count"), QStringLiteral("Ends after N measurements."), QStringLiteral("N"));
     const QCommandLineOption csv(QStringLiteral("csv"),
                                  QStringLiteral("The CSV file; {port} stands for the port's "
-                                                "name. Standard output without it."),
+                                                "name. Standard output without it, or with "
+                                                "-."),
                                  QStringLiteral("FILE"));
     line.parser.addOptions({interval, count, csv});
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
