@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include "cli/files.h"
+#include "cli/interrupts.h"
 #include "cli/runner.h"
 #include "cli/status.h"
 #include "device/settingsprocedures.h"
@@ -9,10 +11,9 @@
 #include "service/measurement.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 
@@ -38,11 +39,31 @@ QString deviceTypeName(int code)
 
 bool saveFile(const QString &name, const QByteArray &contents, const Output &out)
 {
-    QSaveFile file(name);
-    if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit())
+    QString error;
+    if (Files::saveWhole(name, contents, &error))
         return true;
-    out.note(QStringLiteral("cannot write %1: %2").arg(name, file.errorString()));
+    out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
     return false;
+}
+
+// The unit's pause after a write, in which nothing is sent to it, watching the line: false as
+// soon as the line is lost, so that the loss is said when it happened rather than at the
+// read-back.
+bool pauseWatchingLine(Session &session)
+{
+    constexpr int SliceMs = 100;
+    const Clock &clock = session.clock();
+    const qint64 end = clock.now() + SettingsWrite::PauseMs;
+    for (;;) {
+        // Lets the port notice a hang-up; nothing is taken from the line.
+        session.link().channel().moreFollows(0);
+        if (session.lineLost())
+            return false;
+        const qint64 left = end - clock.now();
+        if (left <= 0)
+            return true;
+        clock.sleep(int(std::min<qint64>(left, SliceMs)));
+    }
 }
 
 } // namespace
@@ -89,8 +110,10 @@ int read(const QList<Port> &ports, const QString &outPattern)
             return status;
         const QByteArray json = SettingsFile::write(block, port.name, isoNow());
         if (outPattern.isEmpty()) {
-            for (const QByteArray &line : json.trimmed().split('\n'))
-                out.result(QString::fromUtf8(line));
+            for (const QByteArray &line : json.trimmed().split('\n')) {
+                if (!out.result(QString::fromUtf8(line)))
+                    return Status::BadInput;
+            }
             return Status::Done;
         }
         const QString name = portFileName(outPattern, port);
@@ -103,13 +126,20 @@ int read(const QList<Port> &ports, const QString &outPattern)
 
 int write(const QList<Port> &ports, const WriteOptions &options)
 {
-    return runOnPorts(ports, [&options](const Port &port, const Output &out) {
+    Interrupts::install();
+    const int worst = runOnPorts(ports, [&options](const Port &port, const Output &out) {
         Session session(port, out);
         Block unit;
         if (const int status = session.connectAndRead(unit))
             return status;
 
         Block outgoing = options.whole ? options.file.block : unit;
+        // Informative fields go back as the unit holds them, whatever the file says.
+        for (const SettingsFields::Field &field : SettingsFields::all()) {
+            if (!field.written)
+                std::copy_n(unit.begin() + field.offset, field.width,
+                            outgoing.begin() + field.offset);
+        }
         SettingsFile::layOver(outgoing, options.wanted);
         if (options.whole && !options.force && options.file.block[1] != unit[1]) {
             out.note(QStringLiteral("the file was read from device type %1, this unit is type "
@@ -144,18 +174,48 @@ int write(const QList<Port> &ports, const WriteOptions &options)
             return Status::Done;
         }
 
+        const QString held = QStringLiteral("interrupted: the block was sent and not verified");
+        Interrupts::Block guard(
+            out, held,
+            options.verify ? QStringLiteral("interrupted: the unit is storing the block; the "
+                                            "tool ends after its pause, or at once at a "
+                                            "second Ctrl+C")
+                           : QString());
+        if (!guard.begin()) {
+            out.note(QStringLiteral("interrupted: nothing was sent"));
+            return Interrupts::status();
+        }
         out.note(options.verify ? QStringLiteral("writing; the read-back follows in %1 s")
                                       .arg(SettingsWrite::PauseMs / 1000)
                                 : QStringLiteral("writing"));
-        const VerifiedWrite::Result result =
-            VerifiedWrite(session.link(), session.clock()).run(outgoing, options.verify);
-        switch (result.outcome) {
-        case VerifiedWrite::Outcome::NotSent:
-            out.note(QStringLiteral("the port did not take the settings; the line is lost"));
+        SettingsWrite write(session.link(), session.clock());
+        if (!write.send(outgoing)) {
+            guard.done(QStringLiteral("the port did not take the settings; the line is lost"));
             return Status::NoAnswer;
-        case VerifiedWrite::Outcome::Sent:
+        }
+        guard.sent();
+        if (!options.verify) {
+            guard.done();
             out.result(QStringLiteral("written, not verified"));
             return Status::Done;
+        }
+        if (!pauseWatchingLine(session)) {
+            guard.done(QStringLiteral("the line was lost after the block was sent, before the "
+                                      "read-back: the unit may hold only part of it"));
+            return Status::NoAnswer;
+        }
+        if (Interrupts::requested()) {
+            guard.done(held);
+            return Interrupts::status();
+        }
+        const UnitLink::BlockReply readBack = SettingsRead(session.link()).run();
+        guard.done();
+        const VerifiedWrite::Result result =
+            VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
+        switch (result.outcome) {
+        case VerifiedWrite::Outcome::NotSent:
+        case VerifiedWrite::Outcome::Sent:
+            break; // the send above has judged these already
         case VerifiedWrite::Outcome::NoReadBack:
             return session.incomplete(result.readBack, QStringLiteral("read-back"));
         case VerifiedWrite::Outcome::Differs:
@@ -171,37 +231,54 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         out.result(QStringLiteral("written and verified"));
         return Status::Done;
     });
+    // An interrupted run ends with the signal's status, whatever the ports came to.
+    return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
 
 int reset(const QList<Port> &ports)
 {
-    return runOnPorts(ports, [](const Port &port, const Output &out) {
+    Interrupts::install();
+    const int worst = runOnPorts(ports, [](const Port &port, const Output &out) {
         Session session(port, out);
         Block unit;
         // The bytes past the factory values go back as the unit holds them, so they are read
         // first; a block that does not come whole is never written.
         if (const int status = session.connectAndRead(unit))
             return status;
+        const QString held =
+            QStringLiteral("interrupted: the factory settings were sent and not checked");
+        Interrupts::Block guard(out, held);
+        if (!guard.begin()) {
+            out.note(QStringLiteral("interrupted: nothing was sent"));
+            return Interrupts::status();
+        }
         FactoryReset reset(session.link());
         if (!reset.send()) {
-            out.note(
+            guard.done(
                 QStringLiteral("the port did not take the factory settings; the line is lost"));
             return Status::NoAnswer;
         }
+        guard.sent();
+        if (Interrupts::requested()) {
+            guard.done(held);
+            return Interrupts::status();
+        }
         const int differences = reset.check();
+        guard.done();
         if (differences == 0) {
             out.result(QStringLiteral("factory settings written and checked"));
             return Status::Done;
         }
-        if (session.lineLost()) {
-            out.note(QStringLiteral("the line was lost during the factory-reset check"));
-            return Status::NoAnswer;
-        }
+        // No answer, or a short or garbled one, says nothing about what the unit holds.
+        if (!reset.readBack().complete())
+            return session.incomplete(reset.readBack(), QStringLiteral("factory-reset check"));
         out.note(QStringLiteral("factory-reset check failed: %1 of %2 bytes differ")
                      .arg(differences)
                      .arg(SettingsBlock::Size));
         return Status::Mismatch;
     });
+    // An interrupted run ends with the signal's status, whatever the ports came to.
+    return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
 
 namespace {
@@ -213,8 +290,8 @@ public:
     UploadProgress(const Output &out, const UploadOptions &options, bool bar)
         : m_out(out), m_options(options), m_bar(bar)
     {
-        for (int slot = 0; slot < options.files.size(); ++slot)
-            m_total += options.blocks[std::size_t(slot)];
+        for (const std::uint32_t blocks : options.sounds.blocks)
+            m_total += blocks;
     }
 
     int status() const { return m_status; }
@@ -224,12 +301,6 @@ public:
         using Kind = SoundUpload::Event::Kind;
         const QString file = m_options.files.value(event.slot);
         switch (event.kind) {
-        case Kind::Refused:
-            m_status = Status::BadInput;
-            m_out.note(QStringLiteral("%1 cannot be sent: it changed or cannot be read; "
-                                      "nothing was sent")
-                           .arg(file));
-            break;
         case Kind::Accepted:
             m_clock.start();
             break;
@@ -255,7 +326,8 @@ public:
             m_out.note(
                 QStringLiteral("the line was lost after %1 of %2 blocks").arg(m_done).arg(m_total));
             break;
-        case Kind::Opening:
+        case Kind::Opening: // the files were read before any port was opened
+        case Kind::Refused:
         case Kind::Connecting:
             break;
         }
@@ -321,7 +393,7 @@ int upload(const QList<Port> &ports, const UploadOptions &options)
             [&progress](const SoundUpload::Event &event) { progress.report(event); },
             [&position](int value) { position = value; }, [&position] { return position; }};
         SoundUpload upload(session.link(), session.clock(), view);
-        if (!upload.run(options.set, options.files))
+        if (!upload.send(options.sounds))
             return progress.status() ? progress.status() : Status::NoAnswer;
         return Status::Done;
     });
@@ -344,31 +416,32 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
         Session session(port, out);
         if (const int status = session.connect())
             return status;
-        QFile file;
-        if (!options.csvPattern.isEmpty()) {
-            file.setFileName(portFileName(options.csvPattern, port));
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-                out.note(
-                    QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
-                return Status::BadInput;
-            }
+        const bool toFile = !options.csvPattern.isEmpty();
+        const QString name = toFile ? portFileName(options.csvPattern, port) : QString();
+        Files::Log file;
+        QString error;
+        if (toFile && !file.open(name, &error)) {
+            out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
+            return Status::BadInput;
         }
-        // Every row is flushed as it is written, so an interrupted log is whole up to there.
+        // The log ends at the first row that could not be stored.
         const auto row = [&](const QString &line) {
-            if (!file.isOpen()) {
-                out.result(line);
-                return;
-            }
-            file.write(line.toUtf8() + '\n');
-            file.flush();
+            if (!toFile)
+                return out.result(line);
+            if (file.append(line.toUtf8() + '\n', &error))
+                return true;
+            out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
+            return false;
         };
-        row(QStringLiteral("time,ppk1,ppk2,gochs,adc,light,power"));
         qint64 rows = 0;
         qint64 missed = 0;
         QElapsedTimer timer;
         timer.start();
-        int status = Status::Done;
-        for (qint64 n = 0; !g_interrupted && (options.count == 0 || n < options.count); ++n) {
+        int status = row(QStringLiteral("time,ppk1,ppk2,gochs,adc,light,power")) ? Status::Done
+                                                                                 : Status::BadInput;
+        for (qint64 n = 0;
+             status == Status::Done && !g_interrupted && (options.count == 0 || n < options.count);
+             ++n) {
             const qint64 due = n * options.intervalMs;
             while (!g_interrupted && timer.elapsed() < due)
                 QThread::msleep(ulong(std::min<qint64>(due - timer.elapsed(), 50)));
@@ -379,7 +452,10 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
                 QString line = time;
                 for (const std::uint16_t value : *values)
                     line += QLatin1Char(',') + QString::number(value);
-                row(line);
+                if (!row(line)) {
+                    status = Status::BadInput;
+                    break;
+                }
                 ++rows;
                 continue;
             }
@@ -392,9 +468,12 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
             out.note(
                 QStringLiteral("no complete measurement reply (%1 missed so far)").arg(missed));
         }
-        file.close();
+        if (toFile && !file.close(&error) && status != Status::BadInput) {
+            out.note(QStringLiteral("cannot write %1: %2").arg(name, error));
+            status = Status::BadInput;
+        }
         out.note(QStringLiteral("%1 rows, %2 replies missed").arg(rows).arg(missed));
-        if (rows == 0 && missed > 0)
+        if (status == Status::Done && rows == 0 && missed > 0)
             status = Status::NoAnswer;
         return status;
     });
@@ -416,13 +495,13 @@ int diffSide(const QString &side, Block &block)
         Session session(ports->first(), Output(ports->first().name + QStringLiteral(": ")));
         return session.connectAndRead(block);
     }
-    QFile file(side);
-    if (!file.open(QIODevice::ReadOnly)) {
-        out.note(QStringLiteral("cannot read %1: %2").arg(side, file.errorString()));
+    QString error;
+    const std::optional<QByteArray> text = Files::readSmall(side, &error);
+    if (!text) {
+        out.note(QStringLiteral("cannot read %1: %2").arg(side, error));
         return Status::BadInput;
     }
-    QString error;
-    const auto contents = SettingsFile::parse(file.readAll(), &error);
+    const auto contents = SettingsFile::parse(*text, &error);
     if (!contents) {
         out.note(QStringLiteral("%1: %2").arg(side, error));
         return Status::BadInput;

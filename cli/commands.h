@@ -32,9 +32,8 @@ int write(const QList<Port> &ports, const WriteOptions &options);
 int reset(const QList<Port> &ports);
 
 struct UploadOptions {
-    SoundUpload::Set set = SoundUpload::Set::Messages;
-    QStringList files;
-    std::array<std::uint32_t, 2> blocks{}; // per file, as the checks found them
+    QStringList files;          // as named, for the texts
+    SoundUpload::Sounds sounds; // read and checked once; every port is sent these bytes
 };
 int upload(const QList<Port> &ports, const UploadOptions &options);
 

@@ -2,15 +2,22 @@
 // units and measurement logs.
 
 #include "cli/commands.h"
+#include "cli/files.h"
 #include "cli/output.h"
 #include "cli/status.h"
-#include "upload/soundfile.h"
-#include "upload/wavheader.h"
+#include "device/commands.h"
+#include "upload/soundupload.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -55,10 +62,14 @@ Ports:
 Exit status:
   0  done, and verified where verifying applies
   1  diff found differences
-  2  bad arguments, file or value; nothing was sent
+  2  bad arguments, file or value; nothing was sent. Or a file, or standard output, that
+     could not be written
   3  the port could not be opened
   4  the unit did not answer, answered short, or the line was lost
   5  the read-back differs from what was written, or the factory-reset check failed
+  130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM. A block already going to a unit is
+     never cut: the tool ends after it, and after the unit's pause, saying what the unit
+     holds; a second signal ends it at once. Ctrl+C is monitor's usual end, with status 0.
   With several ports, the worst of them.
 )";
 
@@ -131,10 +142,38 @@ struct CommandLine {
     }
 };
 
-// "-o FILE" with several ports must name one file per port.
-bool patternFits(const QString &pattern, const QList<Port> &ports)
+// The file name of -o or --csv, checked before any port is opened; nothing when it is refused
+// (with the status in *status). Empty, like "-", stands for standard output. With several
+// ports the name needs {port}, and no two ports may come to the same file. A file that is
+// saved whole over what is there (`replacing`) must be a regular file, if it exists at all.
+std::optional<QString> outputPattern(const QString &given, const QString &option,
+                                     const QList<Port> &ports, bool replacing, int *status)
 {
-    return pattern.isEmpty() || ports.size() == 1 || pattern.contains(QLatin1String("{port}"));
+    const QString pattern = given == QLatin1String("-") ? QString() : given;
+    if (pattern.isEmpty())
+        return pattern;
+    if (ports.size() > 1 && !pattern.contains(QLatin1String("{port}"))) {
+        *status = refuse(
+            QStringLiteral("with several ports, %1 needs {port} in the file name").arg(option));
+        return std::nullopt;
+    }
+    QHash<QString, QString> portOfFile;
+    for (const Port &port : ports) {
+        const QString name = portFileName(pattern, port);
+        const QString file = QDir::cleanPath(QFileInfo(name).absoluteFilePath());
+        if (portOfFile.contains(file)) {
+            *status = refuse(QStringLiteral("ports %1 and %2 would both write %3; nothing was sent")
+                                 .arg(portOfFile.value(file), port.name, name));
+            return std::nullopt;
+        }
+        portOfFile.insert(file, port.name);
+        QString error;
+        if (replacing && !Files::mayReplace(name, &error)) {
+            *status = refuse(QStringLiteral("cannot write %1: %2").arg(name, error));
+            return std::nullopt;
+        }
+    }
+    return pattern;
 }
 
 int commandPorts(const QStringList &arguments)
@@ -171,7 +210,8 @@ int commandRead(const QStringList &arguments)
     CommandLine line(QStringLiteral("Reads the unit's settings into a settings file."), true);
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("The file; {port} stands for the port's "
-                                                   "name. Standard output without it."),
+                                                   "name. Standard output without it, or "
+                                                   "with -."),
                                     QStringLiteral("FILE"));
     line.parser.addOption(output);
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
@@ -180,10 +220,9 @@ int commandRead(const QStringList &arguments)
     const auto ports = line.portList(&status);
     if (!ports)
         return status;
-    const QString pattern = line.parser.value(output);
-    if (!patternFits(pattern, *ports))
-        return refuse(QStringLiteral("with several ports, -o needs {port} in the file name"));
-    return Commands::read(*ports, pattern);
+    const auto pattern =
+        outputPattern(line.parser.value(output), QStringLiteral("-o"), *ports, true, &status);
+    return pattern ? Commands::read(*ports, *pattern) : status;
 }
 
 int commandWrite(const QStringList &arguments)
@@ -203,7 +242,8 @@ int commandWrite(const QStringList &arguments)
                                  QStringLiteral("KEY=VALUE"));
     const QCommandLineOption whole(QStringLiteral("whole"),
                                    QStringLiteral("Sends the file's own 512 bytes with its "
-                                                  "fields laid over: restores a backup."));
+                                                  "fields laid over: restores a backup. The "
+                                                  "informative fields stay the unit's."));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("Reads the unit and prints what would "
                                                    "change; sends no write."));
@@ -223,19 +263,25 @@ int commandWrite(const QStringList &arguments)
         return status;
 
     const QString name = line.parser.positionalArguments().first();
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     QString error;
-    const auto contents = SettingsFile::parse(file.readAll(), &error);
+    const std::optional<QByteArray> text = Files::readSmall(name, &error);
+    if (!text)
+        return refuse(QStringLiteral("cannot read %1: %2").arg(name, error));
+    const auto contents = SettingsFile::parse(*text, &error);
     if (!contents)
         return refuse(QStringLiteral("%1: %2; nothing was sent").arg(name, error));
     Commands::WriteOptions options;
     options.file = *contents;
     options.wanted = contents->fields;
+    // Each --set overrides the file; two for one field would leave one of them unsaid.
+    QSet<QString> setKeys;
     for (const QString &assignment : line.parser.values(set)) {
         if (!SettingsFile::applySet(assignment, options.wanted, &error))
             return refuse(error + QStringLiteral("; nothing was sent"));
+        const QString key = assignment.left(assignment.indexOf(QLatin1Char('=')));
+        if (setKeys.contains(key))
+            return refuse(QStringLiteral("--set %1 is given twice; nothing was sent").arg(key));
+        setKeys.insert(key);
     }
     options.whole = line.parser.isSet(whole);
     options.force = line.parser.isSet(force);
@@ -251,6 +297,24 @@ int commandReset(const QStringList &arguments)
                                            "of the unit's block and checks them by reading them "
                                            "back."),
                             &Commands::reset);
+}
+
+// Why a sound file cannot be sent.
+QString refusalText(const SoundUpload::Event &event, const QString &file)
+{
+    using Refusal = SoundUpload::Event::Refusal;
+    switch (event.refusal) {
+    case Refusal::None:
+    case Refusal::Missing:
+        return QStringLiteral("cannot read %1").arg(file);
+    case Refusal::NotRegular:
+        return QStringLiteral("cannot read %1: not a regular file").arg(file);
+    case Refusal::Changed:
+        return QStringLiteral("%1 changed while it was read").arg(file);
+    case Refusal::BadHeader:
+        break;
+    }
+    return QStringLiteral("%1 is not a WAV file the unit takes").arg(file);
 }
 
 int commandUpload(const QStringList &arguments)
@@ -274,25 +338,29 @@ int commandUpload(const QStringList &arguments)
     const auto ports = line.portList(&status);
     if (!ports)
         return status;
-    Commands::UploadOptions options;
-    options.set =
+    const SoundUpload::Set set =
         line.parser.isSet(messages) ? SoundUpload::Set::Messages : SoundUpload::Set::Siren;
+    Commands::UploadOptions options;
     options.files = line.parser.positionalArguments();
-    if (options.files.size() != SoundUpload::fileCount(options.set))
+    if (options.files.size() != SoundUpload::fileCount(set))
         return refuse(line.parser.isSet(messages)
                           ? QStringLiteral("--messages takes two files: PPK1.wav PPK2.wav")
                           : QStringLiteral("--siren takes one file"));
-    // Every file is checked before any port is opened.
+    // Every file is read and checked once, before any port is opened.
+    const auto sounds = SoundUpload::load(set, options.files, [&](const SoundUpload::Event &event) {
+        if (event.kind == SoundUpload::Event::Kind::Refused)
+            status = refuse(refusalText(event, options.files.value(event.slot)));
+    });
+    if (!sounds)
+        return status;
+    // The unit takes an upload of no block as an empty recording.
     for (int slot = 0; slot < options.files.size(); ++slot) {
-        SoundFile sound;
-        const QString &name = options.files[slot];
-        if (sound.open(name) != SoundFile::Opened::Yes)
-            return refuse(QStringLiteral("cannot read %1").arg(name));
-        const WavHeader::Check check = WavHeader::check(sound.header(), sound.size());
-        if (!check.ok)
-            return refuse(QStringLiteral("%1 is not a WAV file the unit takes").arg(name));
-        options.blocks[std::size_t(slot)] = check.blocks;
+        if (sounds->blocks[std::size_t(slot)] == 0)
+            return refuse(QStringLiteral("%1 holds no whole block of %2 bytes; nothing was sent")
+                              .arg(options.files[slot])
+                              .arg(SoundBlockSize));
     }
+    options.sounds = *sounds;
     return Commands::upload(*ports, options);
 }
 
@@ -309,7 +377,8 @@ int commandMonitor(const QStringList &arguments)
         QStringLiteral("count"), QStringLiteral("Ends after N measurements."), QStringLiteral("N"));
     const QCommandLineOption csv(QStringLiteral("csv"),
                                  QStringLiteral("The CSV file; {port} stands for the port's "
-                                                "name. Standard output without it."),
+                                                "name. Standard output without it, or with "
+                                                "-."),
                                  QStringLiteral("FILE"));
     line.parser.addOptions({interval, count, csv});
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
@@ -328,9 +397,12 @@ int commandMonitor(const QStringList &arguments)
         if (!ok || options.count < 1)
             return refuse(QStringLiteral("--count takes a number from 1"));
     }
-    options.csvPattern = line.parser.value(csv);
-    if (!patternFits(options.csvPattern, *ports))
-        return refuse(QStringLiteral("with several ports, --csv needs {port} in the file name"));
+    // A log may go to a FIFO or a device: it is written as it comes, never saved over.
+    const auto pattern =
+        outputPattern(line.parser.value(csv), QStringLiteral("--csv"), *ports, false, &status);
+    if (!pattern)
+        return status;
+    options.csvPattern = *pattern;
     return Commands::monitor(*ports, options);
 }
 
@@ -349,14 +421,9 @@ int commandDiff(const QStringList &arguments)
     return Commands::diff(sides[0], sides[1]);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The command the arguments name, run to its end.
+int run()
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tarvik2-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK2_VERSION));
-
     const std::map<QString, std::function<int(const QStringList &)>> commands{
         {QStringLiteral("ports"), commandPorts},     {QStringLiteral("info"), commandInfo},
         {QStringLiteral("read"), commandRead},       {QStringLiteral("write"), commandWrite},
@@ -393,4 +460,20 @@ int main(int argc, char **argv)
     }
     say(stderr, QString::fromUtf8(Usage));
     return Status::BadInput;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Output::holdStandardStreams();
+    // A file size limit then fails the write that crosses it, which says so like a full disk,
+    // instead of ending the tool halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvik2-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK2_VERSION));
+    const int status = run();
+    // Results that did not all reach standard output are a failed run, whatever else went well.
+    return Output::closeResults() ? status : std::max(status, int(Status::BadInput));
 }

@@ -1,6 +1,8 @@
 #include "cli/output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
 
@@ -13,12 +15,30 @@ std::mutex &lock()
 }
 
 bool g_progressShown = false; // a progress line stands unterminated on the terminal
+bool g_resultsClosed = false; // standard output was closed when the tool started
+int g_resultError = 0;        // why standard output failed, once it has
+bool g_resultErrorSaid = false;
 
-void put(std::FILE *stream, const QString &text)
+// False with errno set when the stream did not take it all.
+bool put(std::FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) ==
+                         std::size_t(bytes.size());
+    return std::fflush(stream) == 0 && written;
+}
+
+// Under the lock.
+void noteResultError(int code)
+{
+    if (!g_resultError)
+        g_resultError = code ? code : EIO;
+    if (g_resultErrorSaid)
+        return;
+    g_resultErrorSaid = true;
+    put(stderr, QStringLiteral("tarvik2-cli: cannot write standard output: %1\n")
+                    .arg(qt_error_string(g_resultError)));
 }
 
 void closeProgress()
@@ -37,10 +57,47 @@ bool Output::errorIsTerminal()
     return terminal;
 }
 
-void Output::result(const QString &line) const
+bool Output::result(const QString &line) const
 {
     const std::lock_guard guard(lock());
-    put(stdout, m_prefix + line + QLatin1Char('\n'));
+    if (g_resultError)
+        return false;
+    if (g_resultsClosed) {
+        noteResultError(EBADF);
+        return false;
+    }
+    if (put(stdout, m_prefix + line + QLatin1Char('\n')))
+        return true;
+    noteResultError(errno);
+    return false;
+}
+
+void Output::holdStandardStreams()
+{
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number is the one missing.
+        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+        if (fd == STDOUT_FILENO)
+            g_resultsClosed = true;
+    }
+}
+
+bool Output::closeResults()
+{
+    const std::lock_guard guard(lock());
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        noteResultError(errno);
+    errno = 0;
+    if (std::fclose(stdout) != 0)
+        noteResultError(errno);
+    return g_resultError == 0;
 }
 
 void Output::note(const QString &line) const

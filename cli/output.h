@@ -9,13 +9,22 @@ class Output {
 public:
     explicit Output(QString prefix = {}) : m_prefix(std::move(prefix)) {}
 
-    void result(const QString &line) const;
+    // False once standard output has failed; the first failure is said on standard error.
+    bool result(const QString &line) const;
     void note(const QString &line) const;
     // A line that the next progress() or note() overwrites when standard error is a terminal.
     void progress(const QString &line) const;
     void endProgress() const;
 
     static bool errorIsTerminal();
+
+    // At the start, before anything is opened: a standard stream that is closed gets /dev/null
+    // in its place, so that no file the tool opens (a serial port least of all) takes its
+    // number. Results written to a standard output that was closed fail all the same.
+    static void holdStandardStreams();
+    // At the end: flushes and closes standard output; false (after saying why) when any
+    // result did not reach it.
+    static bool closeResults();
 
 private:
     QString m_prefix;

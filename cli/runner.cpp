@@ -1,19 +1,23 @@
 #include "cli/runner.h"
 
+#include "cli/status.h"
+
 #include <QThread>
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 int runOnPorts(const QList<Port> &ports, const PortJob &job)
 {
     if (ports.size() == 1)
         return job(ports.first(), Output());
-    std::vector<int> statuses(std::size_t(ports.size()), 0);
+    // A port's status stays unset when its thread never ran: the system would not start it.
+    std::vector<std::optional<int>> statuses(std::size_t(ports.size()));
     std::vector<std::unique_ptr<QThread>> threads;
     for (qsizetype i = 0; i < ports.size(); ++i) {
         const Port port = ports[i];
-        int *status = &statuses[std::size_t(i)];
+        std::optional<int> *status = &statuses[std::size_t(i)];
         threads.emplace_back(QThread::create([port, status, &job] {
             *status = job(port, Output(port.name + QStringLiteral(": ")));
         }));
@@ -21,7 +25,17 @@ int runOnPorts(const QList<Port> &ports, const PortJob &job)
     }
     for (const auto &thread : threads)
         thread->wait();
-    return *std::max_element(statuses.begin(), statuses.end());
+    int worst = Status::Done;
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        std::optional<int> &status = statuses[std::size_t(i)];
+        if (!status) {
+            Output(ports[i].name + QStringLiteral(": "))
+                .note(QStringLiteral("not tried: the system would not start a thread for it"));
+            status = Status::NoPort;
+        }
+        worst = std::max(worst, *status);
+    }
+    return worst;
 }
 
 QString isoNow(bool milliseconds)

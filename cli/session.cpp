@@ -61,8 +61,8 @@ int clockSpeedup()
     return speedup;
 }
 
-Session::Session(const Port &port, const Output &out)
-    : m_port(port), m_out(out), m_clock(clockSpeedup())
+Session::Session(const Port &port, Output out)
+    : m_port(port), m_out(std::move(out)), m_clock(clockSpeedup())
 {
 }
 

@@ -31,10 +31,11 @@ QString portFileName(const QString &pattern, const Port &port);
 int clockSpeedup();
 
 // One port's conversation with one unit. Every step says on the output what went wrong and
-// returns the exit status it calls for (Status::Done when it went well).
+// returns the exit status it calls for (Status::Done when it went well). The session keeps its
+// own copy of the output, so that a caller may hand it one made for the occasion.
 class Session {
 public:
-    Session(const Port &port, const Output &out);
+    Session(const Port &port, Output out);
     ~Session();
 
     UnitLink &link() { return m_link; }
@@ -56,7 +57,7 @@ private:
     int openPort();
 
     Port m_port;
-    const Output &m_out;
+    Output m_out;
     SerialChannel m_channel;
     UnitLink m_link{m_channel};
     Clock m_clock;

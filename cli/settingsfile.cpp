@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QStringList>
 #include <cmath>
 
@@ -26,6 +27,11 @@ QString quoted(const QString &text)
 int indexOf(const Field *field) { return int(field - SettingsFields::all().data()); }
 
 QString rangeText(int min, int max) { return QStringLiteral("%1-%2").arg(min).arg(max); }
+
+QString byteText(std::uint8_t byte)
+{
+    return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
 
 } // namespace
 
@@ -89,6 +95,57 @@ bool takeValue(const Field &field, const QJsonValue &json, Wanted &wanted, QStri
     return true;
 }
 
+// The first key that one object of a JSON text gives twice, or nothing. QJsonDocument keeps
+// the last of them without a word; the text has passed its parser, so its strings are whole.
+std::optional<QString> duplicateKey(const QByteArray &json)
+{
+    struct Level {
+        bool object;
+        QSet<QString> keys;
+    };
+    std::vector<Level> levels;
+    bool keyNext = false; // inside an object, where a key comes next
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        switch (json[i]) {
+        case '{':
+        case '[':
+            levels.push_back({json[i] == '{', {}});
+            keyNext = levels.back().object;
+            break;
+        case '}':
+        case ']':
+            if (!levels.empty())
+                levels.pop_back();
+            keyNext = false;
+            break;
+        case ',':
+            keyNext = !levels.empty() && levels.back().object;
+            break;
+        case '"': {
+            qsizetype end = i + 1;
+            while (end < json.size() && json[end] != '"')
+                end += json[end] == '\\' ? 2 : 1;
+            if (keyNext) {
+                // Qt's own reading of the string, escapes and all.
+                const QString key = QJsonDocument::fromJson('[' + json.mid(i, end - i + 1) + ']')
+                                        .array()
+                                        .at(0)
+                                        .toString();
+                if (levels.back().keys.contains(key))
+                    return key;
+                levels.back().keys.insert(key);
+                keyNext = false;
+            }
+            i = end;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<Contents> parse(const QByteArray &json, QString *error)
@@ -99,6 +156,10 @@ std::optional<Contents> parse(const QByteArray &json, QString *error)
         *error = QStringLiteral("not JSON: %1 at byte %2")
                      .arg(parseError.errorString())
                      .arg(parseError.offset);
+        return std::nullopt;
+    }
+    if (const std::optional<QString> key = duplicateKey(json)) {
+        *error = QStringLiteral("the key \"%1\" is given twice").arg(*key);
         return std::nullopt;
     }
     const QJsonObject root = document.object();
@@ -223,11 +284,11 @@ std::vector<QString> differenceLines(const std::uint8_t *from, const std::uint8_
             lines.push_back(QLatin1String(d.field->key) + QStringLiteral(": ") +
                             valueText(*d.field, from) + arrow + valueText(*d.field, to));
         } else {
-            lines.push_back(QStringLiteral("offset %1: 0x%2%30x%4")
-                                .arg(d.offset)
-                                .arg(from[d.offset], 2, 16, QLatin1Char('0'))
-                                .arg(arrow)
-                                .arg(to[d.offset], 2, 16, QLatin1Char('0')));
+            // One multi-argument arg() fills every placeholder in one pass: no digit after a
+            // placeholder and nothing in the arrow can be taken for another one.
+            lines.push_back(QStringLiteral("offset %1: %2%3%4")
+                                .arg(QString::number(d.offset), byteText(from[d.offset]), arrow,
+                                     byteText(to[d.offset])));
         }
     }
     return lines;

@@ -26,8 +26,8 @@ struct Contents {
 // time: ISO 8601.
 QByteArray write(const SettingsBlock::Block &block, const QString &port, const QString &time);
 
-// Nothing, with the reason, for a file that is not a settings file, has an unknown key, a
-// value of the wrong type or a number outside its field's width.
+// Nothing, with the reason, for a file that is not a settings file, has an unknown key or one
+// given twice, a value of the wrong type or a number outside its field's width.
 std::optional<Contents> parse(const QByteArray &json, QString *error);
 
 // "KEY=VALUE" over `wanted`; false with the reason when it is malformed or names an

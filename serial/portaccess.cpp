@@ -26,6 +26,16 @@ const QString NotSerialReason = QStringLiteral("это не последоват
 const QString BusyReason = QStringLiteral("порт занят другой программой");
 
 #ifdef Q_OS_LINUX
+// The device the port opens. Qt names a device under /dev/ by the rest of its path ("null",
+// "pts/3"), which as a path would be looked for in the working folder.
+QString devicePath(const QSerialPort &port)
+{
+    const QString name = port.portName();
+    const bool path = name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
+                      name.startsWith(QLatin1String("../"));
+    return path ? name : QStringLiteral("/dev/") + name;
+}
+
 // An open that Qt could not finish: the device exists but is no terminal (ENOTTY), or the
 // driver refused it for a reason of its own.
 bool isTerminal(const QString &path)
@@ -63,7 +73,7 @@ Result fromQtError(QSerialPort::SerialPortError error, const QString &path)
 Result openExclusive(QSerialPort &port)
 {
 #ifdef Q_OS_LINUX
-    const QFileInfo info(port.portName());
+    const QFileInfo info(devicePath(port));
     if (info.isAbsolute()) {
         if (!info.exists())
             return {Failure::NoDevice, NoDeviceReason};
@@ -72,10 +82,14 @@ Result openExclusive(QSerialPort &port)
     }
 #endif
     if (!port.open(QIODevice::ReadWrite)) {
+#ifdef Q_OS_LINUX
+        Result r = fromQtError(port.error(), devicePath(port));
+#else
         Result r = fromQtError(port.error(), port.portName());
+#endif
 #ifdef Q_OS_LINUX
         // Qt reports a port held through its lock file and a refused open alike.
-        const QFileInfo info(port.portName());
+        const QFileInfo info(devicePath(port));
         if (r.failure == Failure::Permission && info.isReadable() && info.isWritable())
             r = {Failure::Busy, BusyReason};
         else if (r.failure == Failure::Permission)

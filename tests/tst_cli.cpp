@@ -1,9 +1,12 @@
 // tarvik2-cli as its users run it: the built program against unit simulators on real ptys,
 // judged by its exit status, its output and the bytes the units received.
 
+#include "support/ptypeer.h"
 #include "support/simprocess.h"
+#include "support/wavfile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +14,11 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #ifndef TARVIK2_CLI_PATH
 #error "TARVIK2_CLI_PATH must name the tarvik2-cli binary"
@@ -24,9 +32,12 @@ struct Run {
     QString err;
 };
 
-Run cli(const QStringList &arguments)
+// setup: anything to do to the process before it starts (its standard output, its limits).
+Run cli(const QStringList &arguments, const std::function<void(QProcess &)> &setup = {})
 {
     QProcess process;
+    if (setup)
+        setup(process);
     process.start(QStringLiteral(TARVIK2_CLI_PATH), arguments);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
@@ -70,6 +81,126 @@ QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// A folder with little room: a tmpfs of `bytes` where the test may mount one, else a plain
+// folder whose writers (the tool, through limit()) may make no file larger than `bytes`.
+class SmallDisk {
+public:
+    explicit SmallDisk(qint64 bytes) : m_room(bytes)
+    {
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        m_mounted = m_dir.isValid() && ::mount("tmpfs", QFile::encodeName(m_dir.path()), "tmpfs",
+                                               MS_NOSUID | MS_NODEV, options.constData()) == 0;
+        rlimit current{};
+        m_usable = m_dir.isValid() && (m_mounted || (::getrlimit(RLIMIT_FSIZE, &current) == 0 &&
+                                                     current.rlim_max >= rlim_t(bytes)));
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()), MNT_DETACH);
+    }
+    bool usable() const { return m_usable; }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QStringList entries() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    // Takes what room is left: a file of its own on the tmpfs. Otherwise files are limited to
+    // 512 bytes: room for the serial port's lock file, none for a settings file.
+    void fill()
+    {
+        if (!m_mounted) {
+            m_room = 512;
+            return;
+        }
+        QFile filler(path(QStringLiteral("filler")));
+        if (!filler.open(QIODevice::WriteOnly))
+            return;
+        const QByteArray page(4096, 'x');
+        while (filler.write(page) == page.size() && filler.flush()) {
+        }
+    }
+    void limit(QProcess &process) const
+    {
+        if (m_mounted)
+            return;
+        const rlim_t room = rlim_t(m_room);
+        process.setChildProcessModifier([room] {
+            const rlimit limit{room, room};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
+
+private:
+    QTemporaryDir m_dir;
+    qint64 m_room;
+    bool m_mounted = false;
+    bool m_usable = false;
+};
+
+// What a unit played by the test does with a written block: take it and answer the next read
+// short, or hang up in the middle of it.
+enum class AfterWrite { ShortReply, HangUpInBlock };
+
+// Runs the tool against a unit played on `peer`: it answers the handshake, and every read
+// before the write with `block`.
+Run againstPlayedUnit(PtyPeer &peer, const QStringList &arguments, AfterWrite after)
+{
+    const QByteArray block = oddBlock(21);
+    QProcess process;
+    // The unit's pause at its real length: the unit hangs up well within it.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARVIK2_CLOCK_SPEEDUP"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TARVIK2_CLI_PATH), arguments);
+    int blockBytes = -1; // of a written block taken so far; -1 outside one
+    bool written = false;
+    QElapsedTimer bound;
+    bound.start();
+    while (!process.waitForFinished(1) && bound.elapsed() < 60000) {
+        for (const char byte : peer.readAvailable(5)) {
+            if (blockBytes >= 0) {
+                ++blockBytes;
+                if (after == AfterWrite::HangUpInBlock && blockBytes == 300)
+                    peer.hangUp();
+                if (blockBytes == 512) {
+                    blockBytes = -1;
+                    written = true;
+                }
+            } else if (byte == 'U') {
+                peer.write("W");
+            } else if (byte == 'S') {
+                blockBytes = 0;
+            } else if (byte == 'R' && !written) {
+                peer.write(block);
+            } else if (byte == 'R' && after == AfterWrite::ShortReply) {
+                peer.write(block.left(100));
+            }
+        }
+    }
+    Run run;
+    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// A settings file with no fields of its own: the block alone.
+QString blockFile(const QByteArray &block, const QString &path)
+{
+    fileWith(QStringLiteral("{\"format\": \"tarvik2-settings\", \"version\": 1, \"fields\": {}, "
+                            "\"block\": \"%1\"}")
+                 .arg(QString::fromLatin1(block.toHex()))
+                 .toUtf8(),
+             path);
+    return path;
+}
+
+QString hexByte(char byte)
+{
+    return QStringLiteral("0x%1").arg(uchar(byte), 2, 16, QLatin1Char('0'));
+}
+
 // The wire as the unit saw it for one write: 'U', the block read twice to confirm it, 'S' and
 // the block, the read-back twice, 'Z'.
 QByteArray writeOnWire(const QByteArray &block)
@@ -78,6 +209,8 @@ QByteArray writeOnWire(const QByteArray &block)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(AfterWrite)
 
 class CliTest : public QObject {
     Q_OBJECT
@@ -89,7 +222,17 @@ private slots:
     void refusalsSendNothing_data();
     void refusalsSendNothing();
     void readBackMismatchAndShortBlocks();
+    void differenceLinesShowBothBytes();
+    void diffOfAUnitThatCannotBeRead_data();
+    void diffOfAUnitThatCannotBeRead();
     void parallelRunCarriesOnPastAFailedUnit();
+    void uploadsSendOneReadingToEveryPort();
+    void failuresAfterTheBlockSayWhatHappened_data();
+    void failuresAfterTheBlockSayWhatHappened();
+    void interruptedWriteSaysWhatTheUnitHolds();
+    void fullDiskKeepsTheBackupAndSaysSo();
+    void failedLogWritesEndTheLog();
+    void filesThatAreNoRegularFilesSendNothing();
 
 private:
     QTemporaryDir m_work;
@@ -145,10 +288,22 @@ void CliTest::roundTripKeepsWhatTheUnitHolds()
     QCOMPARE(sim.block(), expected);
     QVERIFY(clone.out.contains("network_address: " + QString::number(uchar(unit[6])) + " -> 9"));
 
-    // The backup restores the unit whole; diff then finds nothing.
-    sim.setBlock(oddBlock(8));
+    // The backup restores the unit whole but for its informative fields: the launch count,
+    // and the device type that --force overrides, stay the unit's own.
+    QByteArray other = oddBlock(8);
+    sim.setBlock(other);
     QCOMPARE(cli({"write", "-p", "COM5", file, "--whole"}).status, 0);
-    QCOMPARE(sim.block(), unit);
+    QByteArray restored = unit;
+    restored[4] = other[4];
+    restored[5] = other[5];
+    QCOMPARE(sim.block(), restored);
+    other[1] = 2;
+    sim.setBlock(other);
+    QCOMPARE(cli({"write", "-p", "COM5", file, "--whole", "--force"}).status, 0);
+    restored[1] = 2;
+    QCOMPARE(sim.block(), restored);
+    // diff then finds nothing once the unit holds what the file does.
+    sim.setBlock(unit);
     QCOMPARE(cli({"diff", file, "port:COM5"}).status, 0);
     sim.setBlock(expected);
     const Run diff = cli({"diff", "port:COM5", file});
@@ -175,6 +330,12 @@ void CliTest::refusalsSendNothing_data()
                                         << "0-65535" << false;
     QTest::newRow("malformed set") << write + QStringList{"--set", "network_address"} << "{}"
                                    << "KEY=VALUE" << false;
+    QTest::newRow("key twice") << write << "{\"alert_zone\": 1, \"alert_zone\": 2}"
+                               << "\"alert_zone\" is given twice" << false;
+    QTest::newRow("set twice") << write +
+                                      QStringList{"--set", "alert_zone=1", "--set", "alert_zone=2"}
+                               << "{}"
+                               << "--set alert_zone is given twice" << false;
     QTest::newRow("informative set") << write + QStringList{"--set", "launch_count=3"} << "{}"
                                      << "launch_count" << false;
     QTest::newRow("no such port") << QStringList{"write", "-p", "COM5,COM41"} << "{}"
@@ -233,8 +394,11 @@ void CliTest::readBackMismatchAndShortBlocks()
     const Run corrupt = cli({"write", "-p", "COM5", file, "--set", "alert_zone=5"});
     QCOMPARE(corrupt.status, 5);
     for (int offset : {100, 101, 102})
-        QVERIFY2(corrupt.err.contains(QStringLiteral("offset %1: 0x").arg(offset)),
-                 qPrintable(corrupt.err));
+        QVERIFY2(
+            corrupt.err.contains(QStringLiteral("\n  offset %1: %2 written, read back %3\n")
+                                     .arg(offset)
+                                     .arg(hexByte(unit[offset]), hexByte(unit[offset] ^ 0x5a))),
+            qPrintable(corrupt.err));
     QVERIFY(!corrupt.err.contains("offset 103"));
     QVERIFY(!corrupt.out.contains("verified"));
     sim.ok("fault none");
@@ -249,6 +413,69 @@ void CliTest::readBackMismatchAndShortBlocks()
     sim.clearRecord();
     QCOMPARE(cli({"write", "-p", "COM5", file}).status, 4);
     QVERIFY(!sim.received().contains('S'));
+}
+
+void CliTest::differenceLinesShowBothBytes()
+{
+    // Two pass-through bytes differ; the named fields are the same.
+    QByteArray before = oddBlock(5);
+    before[2] = 0x01;
+    before[100] = char(0xbf);
+    QByteArray after = before;
+    after[2] = 0x07;
+    after[100] = char(0xe5);
+    const QString a = blockFile(before, m_work.filePath(QStringLiteral("before.json")));
+    const QString b = blockFile(after, m_work.filePath(QStringLiteral("after.json")));
+    const QString lines = QStringLiteral("offset 2: 0x01 -> 0x07\noffset 100: 0xbf -> 0xe5\n");
+
+    const Run diff = cli({"diff", a, b});
+    QCOMPARE(diff.status, 1);
+    QCOMPARE(diff.out, lines);
+
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    sim.setBlock(before);
+    const Run dryRun = cli({"write", "-p", "COM5", b, "--whole", "--dry-run"});
+    QCOMPARE(dryRun.status, 0);
+    QCOMPARE(dryRun.out, lines);
+    QCOMPARE(sim.block(), before);
+}
+
+void CliTest::diffOfAUnitThatCannotBeRead_data()
+{
+    QTest::addColumn<QString>("fault"); // for the unit on COM5; none: COM9 links nowhere
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error"); // all of standard error, %1 for the COM folder
+
+    QTest::newRow("no device") << ""
+                               << "COM9" << 3
+                               << "COM9: cannot open COM9 (%1/nowhere): no such device\n";
+    QTest::newRow("no serial port")
+        << ""
+        << "/dev/null" << 3 << "/dev/null: cannot open /dev/null (/dev/null): not a serial port\n";
+    QTest::newRow("silent") << "fault silent"
+                            << "COM5" << 4 << "COM5: no unit answered the handshake\n";
+}
+
+void CliTest::diffOfAUnitThatCannotBeRead()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, port);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    if (!fault.isEmpty())
+        sim.ok(fault);
+    const QString file = blockFile(oddBlock(9), m_work.filePath(QStringLiteral("side.json")));
+    const Run run = cli({"diff", "port:" + port, file});
+    QCOMPARE(run.status, status);
+    QCOMPARE(run.err, error.contains("%1") ? error.arg(folder.path()) : error);
+    QCOMPARE(run.out, QString());
 }
 
 void CliTest::parallelRunCarriesOnPastAFailedUnit()
@@ -280,6 +507,253 @@ void CliTest::parallelRunCarriesOnPastAFailedUnit()
     QCOMPARE(good.block(), expected);
     QCOMPARE(silent.block(), silentBefore);
     QVERIFY(!silent.received().contains('S'));
+}
+
+void CliTest::uploadsSendOneReadingToEveryPort()
+{
+    ComFolder folder;
+    SimProcess first(folder.path(), "COM5");
+    SimProcess second(folder.path(), "COM6");
+    QVERIFY(first.start());
+    QVERIFY(second.start());
+    // Samples: three whole blocks and a remainder that is never sent, and two blocks.
+    const auto samples = [](int length, quint32 seed) {
+        QRandomGenerator random(seed);
+        QByteArray data(length, '\0');
+        for (char &c : data)
+            c = char(random.bounded(256));
+        return data;
+    };
+    const QByteArray one = samples(3 * 512 + 10, 1);
+    const QByteArray two = samples(2 * 512, 2);
+    const QString ppk1 = m_work.filePath(QStringLiteral("PPK1.wav"));
+    const QString ppk2 = m_work.filePath(QStringLiteral("PPK2.wav"));
+    fileWith(wavHeader(quint32(one.size())) + one, ppk1);
+    fileWith(wavHeader(quint32(two.size())) + two, ppk2);
+    const auto recorded = [](SimProcess &sim, const char *name) {
+        sim.settle();
+        QFile f(sim.recordingsDir() + '/' + QLatin1String(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().mid(44) : QByteArray();
+    };
+
+    const Run both = cli({"upload", "-p", "COM5,COM6", "--messages", ppk1, ppk2});
+    QCOMPARE(both.status, 0);
+    for (SimProcess *sim : {&first, &second}) {
+        QCOMPARE(recorded(*sim, "PPK1.wav"), one.left(3 * 512));
+        QCOMPARE(recorded(*sim, "PPK2.wav"), two);
+    }
+
+    // One file for both messages, once by its name and once through a link.
+    const QString link = m_work.filePath(QStringLiteral("again.wav"));
+    QVERIFY(QFile::link(ppk1, link));
+    for (const QString &again : {ppk1, link}) {
+        QFile::remove(first.recordingsDir() + QStringLiteral("/PPK2.wav"));
+        const Run same = cli({"upload", "-p", "COM5", "--messages", ppk1, again});
+        QCOMPARE(same.status, 0);
+        QCOMPARE(recorded(first, "PPK2.wav"), one.left(3 * 512));
+    }
+
+    // Less than one whole block would leave the unit an empty recording.
+    const QString tiny = m_work.filePath(QStringLiteral("tiny.wav"));
+    fileWith(wavHeader(300) + samples(300, 3), tiny);
+    first.clearRecord();
+    const Run none = cli({"upload", "-p", "COM5", "--siren", tiny});
+    QCOMPARE(none.status, 2);
+    QVERIFY2(none.err.contains("no whole block"), qPrintable(none.err));
+    QCOMPARE(first.received(), QByteArray());
+}
+
+void CliTest::failuresAfterTheBlockSayWhatHappened_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<AfterWrite>("after");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("reset check short") << "reset" << AfterWrite::ShortReply
+                                       << "the factory-reset check came short: 100 of 512 bytes";
+    QTest::newRow("write lost in the block")
+        << "write" << AfterWrite::HangUpInBlock
+        << "the line was lost after the block was sent, before the read-back";
+}
+
+void CliTest::failuresAfterTheBlockSayWhatHappened()
+{
+    QFETCH(QString, command);
+    QFETCH(AfterWrite, after);
+    QFETCH(QString, said);
+
+    PtyPeer peer;
+    QStringList arguments{command, "-p", peer.slavePath()};
+    if (command == "write")
+        arguments << blockFile(oddBlock(21), m_work.filePath(QStringLiteral("played.json")))
+                  << "--set"
+                  << "alert_zone=3";
+    const Run run = againstPlayedUnit(peer, arguments, after);
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
+}
+
+void CliTest::interruptedWriteSaysWhatTheUnitHolds()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QByteArray unit = oddBlock(13);
+    sim.setBlock(unit);
+    const QString file = blockFile(unit, m_work.filePath(QStringLiteral("interrupted.json")));
+    QByteArray expected = unit;
+    expected[7] = 6;
+    sim.clearRecord();
+
+    // The unit's pause at its real 10 s, so that both signals surely fall within it.
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARVIK2_CLOCK_SPEEDUP"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TARVIK2_CLI_PATH),
+                  {"write", "-p", "COM5", file, "--set", "alert_zone=6"});
+    QVERIFY(process.waitForStarted());
+    QString err;
+    const auto waitFor = [&](const std::function<bool()> &done) {
+        QElapsedTimer bound;
+        bound.start();
+        while (!done() && bound.elapsed() < 30000 && process.state() == QProcess::Running) {
+            process.waitForReadyRead(5);
+            err += QString::fromUtf8(process.readAllStandardError());
+        }
+        return done();
+    };
+    // 'U', the block read twice, 'S' and the block.
+    QVERIFY(waitFor([&] { return sim.receivedCount() >= 4 + 512; }));
+    QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0);
+    QVERIFY2(waitFor([&] { return err.contains("storing the block"); }), qPrintable(err));
+    // At once: well before the 10 s pause would have ended, however loaded the machine.
+    QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0);
+    QVERIFY(process.waitForFinished(5000));
+    err += QString::fromUtf8(process.readAllStandardError());
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY2(err.endsWith("\ninterrupted: the block was sent and not verified\n"), qPrintable(err));
+    // The block whole, and at once after it: no read-back, no goodbye.
+    QCOMPARE(sim.received(), QByteArray("URRS") + expected);
+    QCOMPARE(sim.block(), expected);
+}
+
+void CliTest::fullDiskKeepsTheBackupAndSaysSo()
+{
+    SmallDisk disk(8192);
+    if (!disk.usable())
+        QSKIP("neither a tmpfs nor a file size limit can be had here");
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QString backup = disk.path(QStringLiteral("unit-17.json"));
+    const QByteArray old = readText(blockFile(oddBlock(12), backup)).toUtf8();
+    disk.fill();
+    const QStringList before = disk.entries();
+    const auto limited = [&disk](QProcess &process) { disk.limit(process); };
+
+    const Run save = cli({"read", "-p", "COM5", "-o", backup}, limited);
+    QCOMPARE(save.status, 2);
+    QVERIFY2(save.err.startsWith("cannot write " + backup + ": "), qPrintable(save.err));
+    QVERIFY(!save.err.contains("saved"));
+    QCOMPARE(readText(backup).toUtf8(), old);
+    QCOMPARE(disk.entries(), before);
+
+    // Standard output: a file on the full disk, a device that is always full, and none at all.
+    const QString printed = disk.path(QStringLiteral("printed.json"));
+    const Run onDisk = cli({"read", "-p", "COM5"}, [&](QProcess &process) {
+        disk.limit(process);
+        process.setStandardOutputFile(printed);
+    });
+    const Run onFull = cli({"read", "-p", "COM5"}, [](QProcess &process) {
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    });
+    QProcess closed;
+    closed.start(QStringLiteral("/bin/sh"),
+                 {"-c", "exec \"$0\" \"$@\" >&-", TARVIK2_CLI_PATH, "read", "-p", "COM5"});
+    QVERIFY(closed.waitForFinished(60000));
+    const Run none{closed.exitCode(), {}, QString::fromUtf8(closed.readAllStandardError())};
+    for (const Run &run : {onDisk, onFull, none}) {
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains("tarvik2-cli: cannot write standard output: "),
+                 qPrintable(run.err));
+    }
+}
+
+void CliTest::failedLogWritesEndTheLog()
+{
+    SmallDisk disk(4096);
+    if (!disk.usable())
+        QSKIP("neither a tmpfs nor a file size limit can be had here");
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+
+    // 200 rows do not fit in 4 KB: the log stops at the row that did not, and ends whole.
+    const QString log = disk.path(QStringLiteral("log.csv"));
+    const Run small =
+        cli({"monitor", "-p", "COM5", "--count", "200", "--interval", "0", "--csv", log},
+            [&disk](QProcess &process) { disk.limit(process); });
+    QCOMPARE(small.status, 2);
+    QVERIFY2(small.err.startsWith("cannot write " + log + ": "), qPrintable(small.err));
+    const QString text = readText(log);
+    QVERIFY(text.endsWith('\n'));
+    const QStringList rows = text.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(rows.size() > 10 && rows.size() < 201, qPrintable(QString::number(rows.size())));
+    for (const QString &row : rows)
+        QCOMPARE(row.count(','), 6);
+    QVERIFY2(small.err.contains(QStringLiteral("%1 rows").arg(rows.size() - 1)),
+             qPrintable(small.err));
+
+    const Run full = cli({"monitor", "-p", "COM5", "--count", "5", "--csv", "/dev/full"});
+    QCOMPARE(full.status, 2);
+    QVERIFY2(full.err.startsWith("cannot write /dev/full: "), qPrintable(full.err));
+}
+
+void CliTest::filesThatAreNoRegularFilesSendNothing()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QString fifo = m_work.filePath(QStringLiteral("fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo), 0600) == 0);
+    const QString good = blockFile(oddBlock(4), m_work.filePath(QStringLiteral("good.json")));
+    const QString big = m_work.filePath(QStringLiteral("big.json"));
+    fileWith(QByteArray(2 << 20, ' ') + readText(good).toUtf8(), big);
+    sim.clearRecord();
+
+    // Neither a device, nor a FIFO with no writer, nor a file of 2 MiB is read as settings;
+    // neither a device nor a FIFO is replaced by a backup.
+    const QList<QStringList> refused{
+        {"write", "-p", "COM5", "/dev/zero"},
+        {"write", "-p", "COM5", fifo},
+        {"write", "-p", "COM5", big},
+        {"diff", "port:COM5", "/dev/zero"},
+        {"read", "-p", "COM5", "-o", "/dev/null"},
+        {"read", "-p", "COM5", "-o", fifo},
+        // Two names of one device come to one backup file.
+        {"read", "-p", sim.slavePath() + ",/" + sim.slavePath(), "-o",
+         m_work.filePath("bk-{port}.json")},
+    };
+    for (const QStringList &arguments : refused) {
+        const Run run = cli(arguments);
+        QVERIFY2(run.status == 2, qPrintable(arguments.join(' ') + ": " + run.err));
+        QVERIFY2(run.err.contains("not a regular file") || run.err.contains("1 MiB") ||
+                     run.err.contains("would both write"),
+                 qPrintable(run.err));
+    }
+    QCOMPARE(sim.received(), QByteArray());
+    QFileInfo fifoInfo(fifo);
+    QVERIFY(!fifoInfo.isFile());
+    QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() && !QFileInfo("/dev/null").isFile());
+
+    // "-o -" is standard output.
+    const Run dash = cli({"read", "-p", "COM5", "-o", "-"});
+    QCOMPARE(dash.status, 0);
+    QVERIFY(dash.out.contains("\"format\": \"tarvik2-settings\""));
+    QVERIFY(!QFile::exists("-"));
 }
 
 QTEST_GUILESS_MAIN(CliTest)

@@ -72,8 +72,3 @@ bool SoundFile::load(std::uint32_t blocks)
     m_data = QByteArray();
     return false;
 }
-
-const std::uint8_t *SoundFile::block(std::uint32_t n) const
-{
-    return reinterpret_cast<const std::uint8_t *>(m_data.constData()) + qint64(n) * SoundBlockSize;
-}

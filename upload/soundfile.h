@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <span>
 
-// One sound-file slot of the uploads: a file held open and locked for the length of one
-// upload. Once its header has passed the check, the blocks to send are read into memory
-// (at most 65,535 of them, 32 MiB), so the unit gets the file as it was when the upload
-// began, whatever happens to the file meanwhile.
+// One sound-file slot of the uploads: a file held open and locked as long as this object has
+// it open (the window's upload keeps it so to its end). Once its header has passed the check,
+// the blocks to send are read into memory (at most 65,535 of them, 32 MiB), so the unit gets
+// the file as it was when the upload began, whatever happens to the file meanwhile.
 class SoundFile {
 public:
     enum class Opened {
@@ -36,8 +36,8 @@ public:
     // Reads `blocks` sound blocks following the header. False when the file no longer holds
     // them all.
     bool load(std::uint32_t blocks);
-    // Block n (0-based) of those loaded.
-    const std::uint8_t *block(std::uint32_t n) const;
+    // The blocks loaded, one after the other.
+    const QByteArray &data() const { return m_data; }
 
 private:
     QFile m_file;

@@ -4,7 +4,6 @@
 #include "device/unitlink.h"
 #include "serial/serialchannel.h"
 
-#include <QScopeGuard>
 #include <vector>
 
 namespace {
@@ -38,79 +37,91 @@ SoundUpload::SoundUpload(UnitLink &link, const Clock &clock, View view)
 
 bool SoundUpload::run(Set set)
 {
-    QStringList files;
-    for (int slot = 0; slot < fileCount(set); ++slot)
-        files << fileName(set, slot);
-    return run(set, files);
-}
-
-bool SoundUpload::run(Set set, const QStringList &paths)
-{
-    const auto closer = qScopeGuard([this] {
-        for (SoundFile &file : m_files)
-            file.close();
-    });
-    m_counter = 0;
-    m_set = set;
-    const SetDescription &description = describe(set);
-    const int files = int(description.files.size());
-
-    std::array<std::uint32_t, 2> blocks{};
-    for (int slot = 0; slot < files; ++slot) {
-        if (!prepare(slot, paths.value(slot), blocks[std::size_t(slot)]))
+    std::array<SoundFile, 2> files;
+    Sounds sounds;
+    sounds.set = set;
+    for (int slot = 0; slot < fileCount(set); ++slot) {
+        if (!prepare(files[std::size_t(slot)], set, slot, fileName(set, slot), m_view.report,
+                     sounds))
             return false;
     }
+    return send(sounds);
+}
+
+std::optional<SoundUpload::Sounds>
+SoundUpload::load(Set set, const QStringList &paths,
+                  const std::function<void(const Event &)> &report)
+{
+    Sounds sounds;
+    sounds.set = set;
+    for (int slot = 0; slot < fileCount(set); ++slot) {
+        SoundFile file;
+        if (!prepare(file, set, slot, paths.value(slot), report, sounds))
+            return std::nullopt;
+    }
+    return sounds;
+}
+
+bool SoundUpload::send(const Sounds &sounds)
+{
+    m_counter = 0;
+    m_set = sounds.set;
+    const SetDescription &description = describe(sounds.set);
+    const int files = int(description.files.size());
 
     report(Event::Kind::Connecting);
     std::vector<std::uint8_t> counts;
     for (int slot = 0; slot < files; ++slot) {
-        counts.push_back(std::uint8_t(blocks[std::size_t(slot)] >> 8));
-        counts.push_back(std::uint8_t(blocks[std::size_t(slot)]));
+        counts.push_back(std::uint8_t(sounds.blocks[std::size_t(slot)] >> 8));
+        counts.push_back(std::uint8_t(sounds.blocks[std::size_t(slot)]));
     }
     if (!startExchange(description.command, counts.data(), int(counts.size())))
         return false;
     report(Event::Kind::Accepted);
 
     for (int slot = 0; slot < files; ++slot) {
-        if (!sendBlocks(slot, blocks[std::size_t(slot)]))
+        const std::uint32_t blocks = sounds.blocks[std::size_t(slot)];
+        if (!sendBlocks(slot, sounds.data[std::size_t(slot)], blocks))
             return false;
-        report(Event::Kind::Sent, slot, blocks[std::size_t(slot)]);
+        report(Event::Kind::Sent, slot, blocks);
     }
     m_view.setProgress(0);
     return true;
 }
 
-// Opens, checks and reads one file; false (after saying why) when it cannot be sent.
-bool SoundUpload::prepare(int slot, const QString &name, std::uint32_t &blocks)
+// Opens, checks and reads one file into `sounds`; false (after saying why) when it cannot be
+// sent. The file stays open as long as `file` does.
+bool SoundUpload::prepare(SoundFile &file, Set set, int slot, const QString &name,
+                          const std::function<void(const Event &)> &report, Sounds &sounds)
 {
-    report(Event::Kind::Opening, slot);
-    SoundFile &file = m_files[std::size_t(slot)];
-    Event refused{Event::Kind::Refused, m_set, slot};
+    report(Event{Event::Kind::Opening, set, slot});
+    Event refused{Event::Kind::Refused, set, slot};
     switch (file.open(name)) {
     case SoundFile::Opened::Yes:
         break;
     case SoundFile::Opened::Missing:
         refused.refusal = Event::Refusal::Missing;
-        m_view.report(refused);
+        report(refused);
         return false;
     case SoundFile::Opened::NotRegular:
         refused.refusal = Event::Refusal::NotRegular;
-        m_view.report(refused);
+        report(refused);
         return false;
     }
     const WavHeader::Check check = WavHeader::check(file.header(), file.size());
     if (!check.ok) {
         refused.refusal = Event::Refusal::BadHeader;
         refused.header = check.problem;
-        m_view.report(refused);
+        report(refused);
         return false;
     }
     if (!file.load(check.blocks)) {
         refused.refusal = Event::Refusal::Changed;
-        m_view.report(refused);
+        report(refused);
         return false;
     }
-    blocks = check.blocks;
+    sounds.data[std::size_t(slot)] = file.data();
+    sounds.blocks[std::size_t(slot)] = check.blocks;
     return true;
 }
 
@@ -125,14 +136,15 @@ bool SoundUpload::startExchange(std::uint8_t command, const std::uint8_t *counts
 
 // One file's blocks, each acknowledged with 'U' and 0xFF before the next goes out. The bar
 // moves one step every blocks / 100 blocks (every block below 100) and stops at full.
-bool SoundUpload::sendBlocks(int slot, std::uint32_t blocks)
+bool SoundUpload::sendBlocks(int slot, const QByteArray &data, std::uint32_t blocks)
 {
     m_view.setProgress(0);
     const std::uint32_t step = blocks / 100;
     report(Event::Kind::Sending, slot, blocks);
-    const SoundFile &file = m_files[std::size_t(slot)];
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
     for (std::uint32_t n = 0; n < blocks; ++n) {
-        if (!send(file.block(n), SoundBlockSize) || !await(Reply::Next) || !await(Reply::BlockDone))
+        if (!send(bytes + qint64(n) * SoundBlockSize, SoundBlockSize) || !await(Reply::Next) ||
+            !await(Reply::BlockDone))
             return false;
         report(Event::Kind::BlockDone, slot, n + 1);
         if (++m_counter >= step) {

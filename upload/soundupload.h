@@ -3,11 +3,13 @@
 #include "upload/soundfile.h"
 #include "upload/wavheader.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class UnitLink;
 class Clock;
@@ -18,6 +20,9 @@ class Clock;
 // checked and read before the first byte goes out. What happens is reported step by step to
 // the view, which turns it into its own texts; the progress bar (0..100) moves as the blocks
 // go.
+//
+// The two halves also stand alone: load() reads and checks a set's files once, and send()
+// sends what was loaded, to as many units as there are uploads.
 //
 // The caller decides whether the unit is connected; an upload runs to its end, or until the
 // unit stays silent for the reply bound or the line is lost.
@@ -53,6 +58,14 @@ public:
         std::function<int()> progress;
     };
 
+    // A set's files as they were read and checked: the whole blocks of each, which are what
+    // the unit is sent, whatever happens to the files afterwards.
+    struct Sounds {
+        Set set = Set::Messages;
+        std::array<QByteArray, 2> data;
+        std::array<std::uint32_t, 2> blocks{};
+    };
+
     // Longest wait for one reply byte, in clock time.
     static constexpr int ReplyBoundMs = 10000;
     static constexpr int ProgressMax = 100;
@@ -63,17 +76,26 @@ public:
 
     SoundUpload(UnitLink &link, const Clock &clock, View view);
 
-    // True when every block of every file was acknowledged.
+    // True when every block of every file was acknowledged. The files stay open, and held for
+    // this program alone, until the upload is over.
     bool run(Set set);
-    // The same with the set's files taken from these paths, in the set's order.
-    bool run(Set set, const QStringList &files);
     bool uploadMessages() { return run(Set::Messages); }
     bool uploadSiren() { return run(Set::Siren); }
 
+    // Opens, checks and reads the set's files from these paths, in the set's order, each held
+    // only while it is read (so one file may stand for both). Reports Opening and Refused;
+    // nothing when a file cannot be sent.
+    static std::optional<Sounds> load(Set set, const QStringList &paths,
+                                      const std::function<void(const Event &)> &report);
+    // Sends what load() read: from the command on, as run() does. True when every block of
+    // every file was acknowledged.
+    bool send(const Sounds &sounds);
+
 private:
-    bool prepare(int slot, const QString &name, std::uint32_t &blocks);
+    static bool prepare(SoundFile &file, Set set, int slot, const QString &name,
+                        const std::function<void(const Event &)> &report, Sounds &sounds);
     bool startExchange(std::uint8_t command, const std::uint8_t *counts, int countBytes);
-    bool sendBlocks(int slot, std::uint32_t blocks);
+    bool sendBlocks(int slot, const QByteArray &data, std::uint32_t blocks);
     bool send(const std::uint8_t *bytes, int count);
     bool await(std::uint8_t reply);
     void report(Event::Kind kind, int slot = 0, std::uint32_t blocks = 0);
@@ -83,6 +105,5 @@ private:
     const Clock &m_clock;
     View m_view;
     Set m_set = Set::Messages;
-    std::array<SoundFile, 2> m_files;
     std::uint32_t m_counter = 0; // blocks since the bar last moved; kept from PPK1 to PPK2
 };

@@ -9,11 +9,12 @@
 
 PtyPeer::PtyPeer()
 {
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    // Neither end is handed on to a process the test starts: a hang-up must close the line.
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ::grantpt(m_master);
     ::unlockpt(m_master);
     m_slave = QString::fromLocal8Bit(::ptsname(m_master));
-    m_keep = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY);
+    m_keep = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios raw{};
     ::tcgetattr(m_keep, &raw);
     ::cfmakeraw(&raw);
