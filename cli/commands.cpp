@@ -6,6 +6,7 @@
 #include "cli/status.h"
 #include "device/settingsprocedures.h"
 #include "device/settingsverify.h"
+#include "serial/adapter.h"
 #include "serial/comnames.h"
 #include "serial/serialchannel.h"
 #include "service/measurement.h"
@@ -35,6 +36,29 @@ QString deviceTypeName(int code)
     default:
         return QStringLiteral("unknown");
     }
+}
+
+// What stands behind the port and how long the tool waits for its line to fall quiet.
+QString adapterText(const Adapter &adapter)
+{
+    const QString driver =
+        adapter.driver.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(adapter.driver);
+    QString kind;
+    switch (adapter.kind) {
+    case Adapter::Kind::Native:
+        kind = QStringLiteral("native line") + driver;
+        break;
+    case Adapter::Kind::Ftdi:
+        kind =
+            QStringLiteral("FTDI USB adapter") + driver +
+            (adapter.latencyMs >= 0 ? QStringLiteral(", latency timer %1 ms").arg(adapter.latencyMs)
+                                    : QStringLiteral(", latency timer unknown"));
+        break;
+    case Adapter::Kind::Usb:
+        kind = QStringLiteral("USB adapter") + driver;
+        break;
+    }
+    return kind + QStringLiteral(", quiet line %1 ms").arg(adapter.settleMs);
 }
 
 bool saveFile(const QString &name, const QByteArray &contents, const Output &out)
@@ -77,7 +101,8 @@ int ports()
             continue;
         const QFileInfo info(path);
         const QString device = info.isSymLink() ? info.symLinkTarget() : path;
-        out.result(ComNames::name(index) + QLatin1Char(' ') + device);
+        out.result(ComNames::name(index) + QLatin1Char(' ') + device + QStringLiteral("  ") +
+                   adapterText(Adapter::lookup(path)));
     }
     return Status::Done;
 }
@@ -97,6 +122,7 @@ int info(const QList<Port> &ports)
                            .arg(QLatin1String(key))
                            .arg(SettingsFields::value(field, block.data())));
         }
+        out.result(QStringLiteral("line: ") + adapterText(session.link().channel().adapter()));
         return Status::Done;
     });
 }

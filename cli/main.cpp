@@ -34,9 +34,10 @@ Backs up, restores and clones the settings of TARVIK2 announcer units, uploads t
 recordings and logs their measurements, over serial ports.
 
 Commands:
-  ports                               COM names that open now: "COM5 /dev/ttyUSB0" per line
+  ports                               COM names that open now: "COM5 /dev/ttyUSB0" per line,
+                                      then the adapter and the quiet line the tool waits for
   info    -p PORTS                    handshake and identity: device type, software version,
-                                      address, zone
+                                      address, zone, and the line's adapter
   read    -p PORTS [-o FILE]          settings to a settings file (FILE, or standard output)
   write   -p PORTS FILE [--set KEY=VALUE]... [--whole] [--dry-run] [--no-verify] [--force]
                                       settings from a settings file, read back and compared

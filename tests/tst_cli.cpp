@@ -222,6 +222,7 @@ private slots:
     void refusalsSendNothing_data();
     void refusalsSendNothing();
     void readBackMismatchAndShortBlocks();
+    void shiftedRepliesAreNeverTaken();
     void differenceLinesShowBothBytes();
     void diffOfAUnitThatCannotBeRead_data();
     void diffOfAUnitThatCannotBeRead();
@@ -413,6 +414,63 @@ void CliTest::readBackMismatchAndShortBlocks()
     sim.clearRecord();
     QCOMPARE(cli({"write", "-p", "COM5", file}).status, 4);
     QVERIFY(!sim.received().contains('S'));
+}
+
+// Junk ahead of a reply and its tail after a gap make up a block or a measurement on the wire
+// that the unit never sent: nothing of it is saved, compared, written over or logged.
+void CliTest::shiftedRepliesAreNeverTaken()
+{
+    ComFolder folder;
+    SimProcess sim(folder.path(), "COM5");
+    QVERIFY(sim.start());
+    const QByteArray unit = oddBlock(12);
+    sim.setBlock(unit);
+    const QString base = m_work.filePath(QStringLiteral("shift-base.json"));
+    QCOMPARE(cli({"read", "-p", "COM5", "-o", base}).status, 0);
+    const auto savedBlock = [](const QString &path) {
+        const QJsonObject root = QJsonDocument::fromJson(readText(path).toUtf8()).object();
+        return QByteArray::fromHex(root.value(QStringLiteral("block")).toString().toLatin1());
+    };
+    QCOMPARE(savedBlock(base), unit);
+
+    sim.ok("fault late 6");
+    for (int gap : {3, 20}) {
+        const QString shift = QStringLiteral("fault shift-once 5 %1").arg(gap);
+        const QString saved = m_work.filePath(QStringLiteral("shift-%1.json").arg(gap));
+        sim.ok(shift);
+        const Run read = cli({"read", "-p", "COM5", "-o", saved});
+        QVERIFY2(read.status == 0 ? savedBlock(saved) == unit
+                                  : read.status == 4 && !QFile::exists(saved),
+                 qPrintable(shift + ": read " + read.err));
+        sim.ok(shift);
+        const Run diff = cli({"diff", base, "port:COM5"});
+        QVERIFY2(diff.status == 0 || diff.status == 4, qPrintable(shift + ": diff " + diff.out));
+        sim.ok(shift);
+        const Run write = cli({"write", "-p", "COM5", base, "--set", "network_address=18"});
+        QByteArray wanted = unit;
+        if (write.status == 0)
+            wanted[6] = 18;
+        QVERIFY2(write.status == 0 || write.status == 4,
+                 qPrintable(shift + ": write " + write.err));
+        QCOMPARE(sim.block(), wanted);
+        sim.setBlock(unit);
+    }
+
+    // Measurements: every row is one the unit sent; replies whose tail comes after their
+    // time-out, one request after another, give no row at all.
+    sim.ok("fault none");
+    sim.ok("measure 1 2 3 4 800 2400");
+    sim.ok("fault shift-once 3 1");
+    const Run shifted = cli({"monitor", "-p", "COM5", "--count", "4", "--interval", "0"});
+    const QStringList rows = shifted.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1);
+    QVERIFY2(!rows.isEmpty(), qPrintable(shifted.err));
+    for (const QString &row : rows)
+        QVERIFY2(row.endsWith(",1,2,3,4,800,2400"), qPrintable(row));
+    sim.ok("fault split 1 200");
+    const Run late = cli({"monitor", "-p", "COM5", "--count", "4", "--interval", "0"});
+    QCOMPARE(late.status, 4);
+    QCOMPARE(late.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 1); // the heading
+    QVERIFY2(late.err.contains("0 rows, 4 replies missed"), qPrintable(late.err));
 }
 
 void CliTest::differenceLinesShowBothBytes()
