@@ -160,22 +160,29 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
         const qint64 left = budget - timer.elapsed();
         if (left <= 0)
             break;
-        const int wait = int(m_idle ? std::min<qint64>(left, IdleSliceMs) : left);
-        if (!m_port->waitForReadyRead(wait)) {
-            const QSerialPort::SerialPortError error = m_port->error();
-            m_port->clearError();
-            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
-                PortAccess::lineLost(*m_port, error)) {
-                noteFault();
-                break;
-            }
-        }
+        if (!waitForInput(left))
+            break;
         idleIfDue();
     }
     if (got < count)
         m_quiet.start(); // what did not come may still be on its way
     idleIfDue();
     return got;
+}
+
+bool SerialChannel::waitForInput(qint64 ms)
+{
+    const int wait = int(m_idle ? std::min<qint64>(ms, IdleSliceMs) : ms);
+    if (m_port->waitForReadyRead(wait))
+        return true;
+    const QSerialPort::SerialPortError error = m_port->error();
+    m_port->clearError();
+    if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+        PortAccess::lineLost(*m_port, error)) {
+        noteFault();
+        return false;
+    }
+    return true;
 }
 
 bool SerialChannel::drop()
@@ -203,16 +210,8 @@ void SerialChannel::settle(int quietMs)
         const qint64 left = quietMs - m_quiet.elapsed();
         if (left <= 0 || bound.elapsed() >= SettleBoundMs || m_failed)
             return;
-        const qint64 slice = m_idle ? std::min<qint64>(left, IdleSliceMs) : left;
-        if (!m_port->waitForReadyRead(int(slice))) {
-            const QSerialPort::SerialPortError error = m_port->error();
-            m_port->clearError();
-            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
-                PortAccess::lineLost(*m_port, error)) {
-                noteFault();
-                return;
-            }
-        }
+        if (!waitForInput(left))
+            return;
         idleIfDue();
     }
 }

@@ -100,6 +100,9 @@ public:
 private:
     void noteFault();
     void idleIfDue();
+    // Waits up to ms (in slices that let the window paint) for input; false once the line has
+    // turned out lost.
+    bool waitForInput(qint64 ms);
     // Takes whatever has come in, into nowhere; true when anything had.
     bool drop();
 

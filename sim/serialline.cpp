@@ -156,22 +156,29 @@ int SerialLine::flushThroughAdapter(Nanos now)
     }
     if (m_out.empty())
         return 0;
-    if (m_out.size() > m_recordedAhead) {
+    const std::size_t n = writeRecorded(m_out);
+    m_out.erase(m_out.begin(), m_out.begin() + std::ptrdiff_t(n));
+    return int(n);
+}
+
+std::size_t SerialLine::writeRecorded(const std::vector<std::uint8_t> &bytes)
+{
+    // Recorded before the write: once the client can read a byte, the record has it.
+    if (bytes.size() > m_recordedAhead) {
         m_record.add(WireRecord::Direction::Tx,
-                     std::span(m_out.data() + m_recordedAhead, m_out.size() - m_recordedAhead));
-        m_recordedAhead = m_out.size();
+                     std::span(bytes.data() + m_recordedAhead, bytes.size() - m_recordedAhead));
+        m_recordedAhead = bytes.size();
     }
     ssize_t n;
     do {
-        n = ::write(m_master, m_out.data(), m_out.size());
+        n = ::write(m_master, bytes.data(), bytes.size());
     } while (n < 0 && errno == EINTR);
-    m_writeBlocked = n < ssize_t(m_out.size());
+    m_writeBlocked = n < ssize_t(bytes.size());
     if (n <= 0)
         return 0;
-    m_out.erase(m_out.begin(), m_out.begin() + n);
     m_recordedAhead -= std::size_t(n);
     m_sent += std::uint64_t(n);
-    return int(n);
+    return std::size_t(n);
 }
 
 int SerialLine::flushDirect(Nanos now)
@@ -193,24 +200,12 @@ int SerialLine::flushDirect(Nanos now)
     }
     if (batch.empty())
         return 0;
-    // Recorded before the write: once the client can read a byte, the record has it.
-    if (batch.size() > m_recordedAhead) {
-        m_record.add(WireRecord::Direction::Tx,
-                     std::span(batch.data() + m_recordedAhead, batch.size() - m_recordedAhead));
-        m_recordedAhead = batch.size();
-    }
-    ssize_t n;
-    do {
-        n = ::write(m_master, batch.data(), batch.size());
-    } while (n < 0 && errno == EINTR);
-    m_writeBlocked = n < ssize_t(batch.size());
-    if (n <= 0)
+    const std::size_t n = writeRecorded(batch);
+    if (n == 0)
         return 0;
-    m_tx.erase(m_tx.begin(), m_tx.begin() + n);
-    m_recordedAhead -= std::size_t(n);
-    m_lastSent = times[std::size_t(n) - 1];
+    m_tx.erase(m_tx.begin(), m_tx.begin() + std::ptrdiff_t(n));
+    m_lastSent = times[n - 1];
     m_lastWrite = monotonicNow();
-    m_sent += std::uint64_t(n);
     return int(n);
 }
 

@@ -89,6 +89,8 @@ private:
     Nanos sendTime(const Pending &p, Nanos previous) const;
     int flushDirect(Nanos now);
     int flushThroughAdapter(Nanos now);
+    // Writes bytes to the master, recording them first; returns how many were taken.
+    std::size_t writeRecorded(const std::vector<std::uint8_t> &bytes);
     void closeAll();
 
     bool m_paced;
