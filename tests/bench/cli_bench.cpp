@@ -2,6 +2,7 @@
 // start and line time, a write on eight units against the same write on one, and the tool's
 // peak CPU. Run through scripts/bench.
 
+#include "serial/adapter.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
 
@@ -117,8 +118,10 @@ int main(int argc, char *argv[])
         }
         reads.push_back(read.ms);
     }
-    // 'U', 'W', 'R' and the block.
-    const double line = (3 + 512) * ByteMs;
+    // 'U', 'W', then 'R' and the block twice to confirm it, with the line's settle window
+    // before 'U', before the first 'R' and behind each block.
+    const int settle = Adapter::lookup(sims.front()->slavePath()).settleMs;
+    const double line = (2 + 2 * (1 + 512)) * ByteMs + 4 * settle;
     const double start = median(starts);
     const double read = median(reads);
     std::printf("read: %.1f ms; process start %.1f ms + line time %.1f ms\n", read, start, line);
