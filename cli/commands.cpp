@@ -79,9 +79,7 @@ bool pauseWatchingLine(Session &session)
     const Clock &clock = session.clock();
     const qint64 end = clock.now() + SettingsWrite::PauseMs;
     for (;;) {
-        // Lets the port notice a hang-up; nothing is taken from the line.
-        session.link().channel().moreFollows(0);
-        if (session.lineLost())
+        if (!session.link().channel().lineUp())
             return false;
         const qint64 left = end - clock.now();
         if (left <= 0)

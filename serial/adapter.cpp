@@ -1,6 +1,5 @@
 #include "serial/adapter.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -58,11 +57,9 @@ Adapter Adapter::lookup(const QString &devicePath)
         systemRoot() + QStringLiteral("/class/tty/") + name + QStringLiteral("/device");
     adapter.driver =
         QFileInfo(QFileInfo(device + QStringLiteral("/driver")).symLinkTarget()).fileName();
-    if (!adapter.driver.isEmpty()) {
-        for (const DriverRow &row : Drivers) {
-            if (adapter.driver == QLatin1String(row.driver))
-                adapter.kind = row.kind;
-        }
+    for (const DriverRow &row : Drivers) {
+        if (adapter.driver == QLatin1String(row.driver))
+            adapter.kind = row.kind;
     }
     if (adapter.kind == Kind::Native &&
         (name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"))))

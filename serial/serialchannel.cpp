@@ -185,6 +185,14 @@ bool SerialChannel::waitForInput(qint64 ms)
     return true;
 }
 
+bool SerialChannel::lineUp()
+{
+    if (!isOpen() || m_failed)
+        return false;
+    waitForInput(0);
+    return !m_failed;
+}
+
 bool SerialChannel::drop()
 {
     bool any = false;
@@ -220,10 +228,8 @@ bool SerialChannel::moreFollows(int quietMs)
 {
     if (!isOpen() || m_failed)
         return false;
-    if (m_port->bytesAvailable() == 0) {
-        m_port->waitForReadyRead(quietMs);
-        m_port->clearError();
-    }
+    if (m_port->bytesAvailable() == 0 && !waitForInput(quietMs))
+        return false;
     if (m_port->bytesAvailable() == 0)
         return false;
     m_quiet.start();

@@ -84,6 +84,10 @@ public:
     // (and so is not the reply it seems to be) from one that stands alone.
     bool moreFollows(int quietMs);
 
+    // Looks at the line without taking anything from it: false once it has turned out lost
+    // (the loss is then noted as for any transfer).
+    bool lineUp();
+
     // The device behind the open port, read when it was opened.
     const Adapter &adapter() const { return m_adapter; }
 
