@@ -237,9 +237,6 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         const VerifiedWrite::Result result =
             VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
         switch (result.outcome) {
-        case VerifiedWrite::Outcome::NotSent:
-        case VerifiedWrite::Outcome::Sent:
-            break; // the send above has judged these already
         case VerifiedWrite::Outcome::NoReadBack:
             return session.incomplete(result.readBack, QStringLiteral("read-back"));
         case VerifiedWrite::Outcome::Differs:
