@@ -97,7 +97,7 @@ private:
 
     SerialChannel m_channel;
     UnitLink m_unit{m_channel};
-    Clock m_clock;
+    SteadyClock m_clock;
     bool m_connected = false;
     bool m_lossLogged = false;
     std::unique_ptr<TrendChart> m_trend;

@@ -79,7 +79,7 @@ bool pauseWatchingLine(Session &session)
     const Clock &clock = session.clock();
     const qint64 end = clock.now() + SettingsWrite::PauseMs;
     for (;;) {
-        if (!session.link().channel().lineUp())
+        if (!session.link().line().lineUp())
             return false;
         const qint64 left = end - clock.now();
         if (left <= 0)
@@ -120,7 +120,7 @@ int info(const QList<Port> &ports)
                            .arg(QLatin1String(key))
                            .arg(SettingsFields::value(field, block.data())));
         }
-        out.result(QStringLiteral("line: ") + adapterText(session.link().channel().adapter()));
+        out.result(QStringLiteral("line: ") + adapterText(session.link().line().adapter()));
         return Status::Done;
     });
 }

@@ -60,6 +60,6 @@ private:
     Output m_out;
     SerialChannel m_channel;
     UnitLink m_link{m_channel};
-    Clock m_clock;
+    SteadyClock m_clock;
     bool m_connected = false;
 };

@@ -3,11 +3,11 @@
 #include <QThread>
 #include <algorithm>
 
-Clock::Clock(int speedup) : m_speedup(std::max(1, speedup)) { m_timer.start(); }
+SteadyClock::SteadyClock(int speedup) : m_speedup(std::max(1, speedup)) { m_timer.start(); }
 
-qint64 Clock::now() const { return m_timer.elapsed() * m_speedup; }
+qint64 SteadyClock::now() const { return m_timer.elapsed() * m_speedup; }
 
-void Clock::sleep(int ms) const
+void SteadyClock::sleep(int ms) const
 {
     const qint64 end = now() + ms;
     for (;;) {

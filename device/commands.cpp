@@ -2,14 +2,14 @@
 
 #include "device/clock.h"
 #include "device/unitlink.h"
-#include "serial/serialchannel.h"
+#include "serial/line.h"
 
 WaitResult waitForByte(UnitLink &link, std::uint8_t expected, const Clock &clock, int boundMs)
 {
     const qint64 start = clock.now();
     for (;;) {
-        const SerialChannel &channel = link.channel();
-        if (!channel.isOpen() || channel.hasFailed())
+        const Line &line = link.line();
+        if (!line.isOpen() || line.hasFailed())
             return WaitResult::PortFailed;
         bool arrived = false;
         const std::uint8_t byte = link.receiveByte(&arrived);

@@ -1,34 +1,34 @@
 #include "device/unitlink.h"
 
 #include "device/commands.h"
-#include "serial/serialchannel.h"
+#include "serial/line.h"
 
 #include <algorithm>
 
 bool UnitLink::sendByte(std::uint8_t byte)
 {
     readBack()[0] = byte;
-    return m_channel.sendBytes(readBack(), 1);
+    return m_line.sendBytes(readBack(), 1);
 }
 
 std::uint8_t UnitLink::receiveByte(bool *arrived)
 {
-    const int got = m_channel.receiveBytes(transferBlock(), 1);
+    const int got = m_line.receiveBytes(transferBlock(), 1);
     if (arrived)
         *arrived = got == 1;
     return transferBlock()[0];
 }
 
-int UnitLink::quietMs() const { return m_channel.adapter().settleMs; }
+int UnitLink::quietMs() const { return m_line.adapter().settleMs; }
 
 void UnitLink::failed(int bytes)
 {
-    m_recoveryMs = std::min(SerialChannel::receiveBoundMs(bytes), RecoveryCapMs);
+    m_recoveryMs = std::min(Line::receiveBoundMs(bytes), RecoveryCapMs);
 }
 
 void UnitLink::settle()
 {
-    m_channel.settle(std::max(quietMs(), m_recoveryMs));
+    m_line.settle(std::max(quietMs(), m_recoveryMs));
     m_recoveryMs = 0;
 }
 
@@ -67,8 +67,8 @@ UnitLink::BlockReply UnitLink::readSettings(std::uint8_t *into)
 {
     sendCommand(Command::ReadSettings);
     BlockReply reply;
-    reply.received = m_channel.receiveBytes(into, SettingsBlock::Size);
-    reply.misaligned = reply.received == SettingsBlock::Size && m_channel.moreFollows(quietMs());
+    reply.received = m_line.receiveBytes(into, SettingsBlock::Size);
+    reply.misaligned = reply.received == SettingsBlock::Size && m_line.moreFollows(quietMs());
     if (!reply.complete())
         failed(SettingsBlock::Size);
     return reply;
@@ -98,15 +98,15 @@ UnitLink::BlockReply UnitLink::readConfirmed(std::uint8_t *into)
 
 bool UnitLink::writeSettings(const std::uint8_t *block)
 {
-    return sendByte(Command::WriteSettings) && m_channel.sendBytes(block, SettingsBlock::Size);
+    return sendByte(Command::WriteSettings) && m_line.sendBytes(block, SettingsBlock::Size);
 }
 
 std::optional<UnitLink::MeasurementReply> UnitLink::measure()
 {
     MeasurementReply reply{};
     sendCommand(Command::Measure);
-    if (m_channel.receiveBytes(reply.data(), MeasurementSize) != MeasurementSize ||
-        m_channel.moreFollows(quietMs())) {
+    if (m_line.receiveBytes(reply.data(), MeasurementSize) != MeasurementSize ||
+        m_line.moreFollows(quietMs())) {
         failed(MeasurementSize);
         return std::nullopt;
     }

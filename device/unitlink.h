@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <optional>
 
-class SerialChannel;
+class Line;
 
-// The unit's exchanges over the serial channel, and the two 512-byte areas they share: the
+// The unit's exchanges over a line, and the two 512-byte areas they share: the
 // transfer block (the settings block as last read, and where single reply bytes land) and
 // the read-back area right after it (the factory-reset check's copy; its first byte is the
 // send buffer of sendByte()).
@@ -46,8 +46,8 @@ public:
     };
     using MeasurementReply = std::array<std::uint8_t, MeasurementSize>;
 
-    explicit UnitLink(SerialChannel &channel) : m_channel(channel) {}
-    SerialChannel &channel() const { return m_channel; }
+    explicit UnitLink(Line &line) : m_line(line) {}
+    Line &line() const { return m_line; }
 
     std::uint8_t *transferBlock() { return m_area.data(); }
     const std::uint8_t *transferBlock() const { return m_area.data(); }
@@ -92,7 +92,7 @@ private:
     void failed(int bytes);
     int quietMs() const;
 
-    SerialChannel &m_channel;
+    Line &m_line;
     int m_recoveryMs = 0;
     std::array<std::uint8_t, 2 * SettingsBlock::Size> m_area{};
 };

@@ -118,8 +118,6 @@ void SerialChannel::noteFault()
         Qt::QueuedConnection);
 }
 
-bool SerialChannel::sendByte(std::uint8_t byte) { return sendBytes(&byte, 1); }
-
 bool SerialChannel::sendBytes(const std::uint8_t *source, int count)
 {
     if (!isOpen() || m_failed)

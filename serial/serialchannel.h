@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/adapter.h"
+#include "serial/line.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -15,9 +16,9 @@ class QSerialPort;
 // no flow control, modem lines left as the port has them. It moves bytes and nothing else:
 // what a reply means, and where it lands, is the unit link's business.
 //
-// A receive of n bytes returns as soon as n bytes have come, or 10 x n ms after it began plus
-// the delivery allowance: a USB adapter may hold the end of a reply for its latency timer
-// (16 ms by default), and the program cannot always tell what stands behind a tty.
+// A receive of n bytes returns as soon as n bytes have come, or at its bound (Line): a USB
+// adapter may hold the end of a reply for its latency timer (16 ms by default), and the
+// program cannot always tell what stands behind a tty.
 // Input waits in a small bounded buffer until a receive takes it or settle() drops it, so a
 // port that talks unasked cannot make the program grow.
 //
@@ -27,14 +28,8 @@ class QSerialPort;
 //
 // A line that hangs up (the unit's end closed, a USB adapter pulled out) is noticed once: the
 // port is closed, every later transfer fails at once, and the loss handler is told.
-class SerialChannel {
+class SerialChannel : public Line {
 public:
-    static constexpr int MsPerByte = 10;
-    // The slowest common USB chip's default latency timer, and a margin.
-    static constexpr int DeliveryAllowanceMs = 20;
-    // The longest a receive of n bytes waits.
-    static constexpr int receiveBoundMs(int n) { return n * MsPerByte + DeliveryAllowanceMs; }
-
     enum class OpenFailure {
         None,
         NoIndex,    // list index outside 0..39: nothing is opened
@@ -46,7 +41,7 @@ public:
     };
 
     SerialChannel();
-    ~SerialChannel();
+    ~SerialChannel() override;
     SerialChannel(const SerialChannel &) = delete;
     SerialChannel &operator=(const SerialChannel &) = delete;
 
@@ -55,7 +50,7 @@ public:
     // The same for a device path named directly.
     bool openDevice(const QString &path);
     void close();
-    bool isOpen() const;
+    bool isOpen() const override;
 
     // Opens the device exclusively only to see whether it is a free serial port; the channel
     // itself is not touched. Used by the port scan.
@@ -67,29 +62,14 @@ public:
     QString lastOpenDevice() const { return m_failedDevice; }
     QString lastOpenReason() const { return m_failureReason; }
 
-    // Sends report whether the port took every byte.
-    bool sendByte(std::uint8_t byte);
-    bool sendBytes(const std::uint8_t *source, int count);
-
-    // Up to count bytes into destination; returns how many arrived. The rest of the
-    // destination is left as it was.
-    int receiveBytes(std::uint8_t *destination, int count);
-
-    // Waits until nothing has come for quietMs and drops whatever came meanwhile: a reply that
-    // came too late, junk, or bytes the unit sent unasked. Costs nothing when the line has
-    // been quiet that long already; gives up after a second of a line that never stops.
-    void settle(int quietMs);
-
-    // True when another byte comes within quietMs. Tells a reply that is followed by more
-    // (and so is not the reply it seems to be) from one that stands alone.
-    bool moreFollows(int quietMs);
-
-    // Looks at the line without taking anything from it: false once it has turned out lost
-    // (the loss is then noted as for any transfer).
-    bool lineUp();
-
+    bool sendBytes(const std::uint8_t *source, int count) override;
+    int receiveBytes(std::uint8_t *destination, int count) override;
+    void settle(int quietMs) override;
+    bool moreFollows(int quietMs) override;
+    // A loss seen here is noted as for any transfer.
+    bool lineUp() override;
     // The device behind the open port, read when it was opened.
-    const Adapter &adapter() const { return m_adapter; }
+    const Adapter &adapter() const override { return m_adapter; }
 
     // Called every few tens of milliseconds while receives run, so that the window can paint
     // what the running handler has changed.
@@ -97,7 +77,7 @@ public:
 
     // True after the line was lost (the adapter was unplugged, the other end hung up), until
     // the next open.
-    bool hasFailed() const { return m_failed; }
+    bool hasFailed() const override { return m_failed; }
     // Called once per loss, from the event loop, after the port has been closed.
     void setLossHandler(std::function<void()> handler) { m_lossHandler = std::move(handler); }
 

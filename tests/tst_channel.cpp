@@ -309,7 +309,7 @@ void ChannelTest::waitForByteDiscardsOthers()
     SerialChannel channel;
     UnitLink link(channel);
     QVERIFY(channel.open(4));
-    const Clock clock(100);
+    const SteadyClock clock(100);
     peer.write(QByteArray("T\xFF\x00U", 4));
     QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::Received);
     // 0xFF alone before the 'U' does not end a wait for 'U'.
@@ -326,7 +326,7 @@ void ChannelTest::waitForByteIgnoresStaleByte()
     UnitLink link(channel);
     QVERIFY(channel.open(4));
     link.transferBlock()[0] = Reply::Next; // a 'U' left over from an earlier reply
-    const Clock clock(100);
+    const SteadyClock clock(100);
     QElapsedTimer t;
     t.start();
     QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::TimedOut);
@@ -340,7 +340,7 @@ void ChannelTest::waitForByteNoticesLostLine()
     folder.link("COM5", peer.slavePath());
     SerialChannel channel;
     UnitLink link(channel);
-    const Clock clock(1);
+    const SteadyClock clock(1);
     QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::PortFailed);
     QVERIFY(channel.open(4));
     peer.hangUp();

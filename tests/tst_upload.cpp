@@ -108,7 +108,7 @@ struct Bench {
     SimProcess sim{com.path(), QStringLiteral("COM5")};
     SerialChannel channel;
     UnitLink link{channel};
-    Clock clock{100};
+    SteadyClock clock{100};
     QStringList lines;
     QList<int> progress;
     int bar = 0;

@@ -2,7 +2,7 @@
 
 #include "device/commands.h"
 #include "device/unitlink.h"
-#include "serial/serialchannel.h"
+#include "serial/line.h"
 
 #include <vector>
 
@@ -159,7 +159,7 @@ bool SoundUpload::sendBlocks(int slot, const QByteArray &data, std::uint32_t blo
 
 bool SoundUpload::send(const std::uint8_t *bytes, int count)
 {
-    if (m_link.channel().sendBytes(bytes, count))
+    if (m_link.line().sendBytes(bytes, count))
         return true;
     fail(Event::Kind::LineLost);
     return false;

@@ -241,14 +241,14 @@ bool idleAfterLostLine(TForm1 &form, SimProcess &sim)
 
 // The unit simulator paced at 115200 baud behind one adapter profile, described to the program
 // in a system tree of its own.
-struct Line {
-    explicit Line(const QString &adapter)
+struct BenchLine {
+    explicit BenchLine(const QString &adapter)
         : sim(folder.path(), QStringLiteral("COM5"),
               {QStringLiteral("--adapter"), adapter, QStringLiteral("--sys-root"), sys.path()})
     {
         qputenv("TARVIK2_SYS_ROOT", QFile::encodeName(sys.path()));
     }
-    ~Line() { qunsetenv("TARVIK2_SYS_ROOT"); }
+    ~BenchLine() { qunsetenv("TARVIK2_SYS_ROOT"); }
     QTemporaryDir sys;
     ComFolder folder;
     SimProcess sim;
@@ -270,7 +270,7 @@ int main(int argc, char *argv[])
         {"none", uploadBlocks, 1.03}, {"ftdi1", 200, 1.05}, {"ftdi16", 100, 0}};
     for (const Profile &profile : profiles) {
         const QString adapter = QLatin1String(profile.name);
-        Line line(adapter);
+        BenchLine line(adapter);
         if (!line.sim.start()) {
             std::fprintf(stderr, "the unit simulator did not start\n");
             return 2;

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "serial/adapter.h"
+
+#include <cstdint>
+
+// A byte line to the unit, as the unit link needs it: the real serial port (SerialChannel) or
+// a unit in the same process. A line moves bytes and nothing else; what a reply means is the
+// unit link's business.
+//
+// Time on a line is the line's own: a receive waits within its bound, a settle until the line
+// has been quiet long enough, and a line in the same process may run on a virtual clock.
+class Line {
+public:
+    static constexpr int MsPerByte = 10;
+    // The slowest common USB chip's default latency timer, and a margin.
+    static constexpr int DeliveryAllowanceMs = 20;
+    // The longest a receive of n bytes waits.
+    static constexpr int receiveBoundMs(int n) { return n * MsPerByte + DeliveryAllowanceMs; }
+
+    virtual ~Line() = default;
+
+    // True once the line is open and until it is closed or lost.
+    virtual bool isOpen() const = 0;
+    // True after the line was lost (the adapter pulled out, the other end hung up), until
+    // the next open.
+    virtual bool hasFailed() const = 0;
+
+    // Reports whether the line took every byte.
+    virtual bool sendBytes(const std::uint8_t *source, int count) = 0;
+    bool sendByte(std::uint8_t byte) { return sendBytes(&byte, 1); }
+    // Up to count bytes into destination, as they come within receiveBoundMs(count); returns
+    // how many arrived. The rest of the destination is left as it was.
+    virtual int receiveBytes(std::uint8_t *destination, int count) = 0;
+
+    // Waits until nothing has come for quietMs and drops whatever came meanwhile: a reply that
+    // came too late, junk, or bytes the unit sent unasked. Costs nothing when the line has
+    // been quiet that long already; gives up after a second of a line that never stops.
+    virtual void settle(int quietMs) = 0;
+    // True when another byte comes within quietMs. Tells a reply that is followed by more
+    // (and so is not the reply it seems to be) from one that stands alone.
+    virtual bool moreFollows(int quietMs) = 0;
+    // Looks at the line without taking anything from it: false once it has turned out lost.
+    virtual bool lineUp() = 0;
+
+    // What stands between the line and the unit, and so how long a quiet line must last.
+    virtual const Adapter &adapter() const = 0;
+};
