@@ -186,7 +186,7 @@ void TForm1::Button15Click()
     m_channel.close();
     Memo1->clear();
     log(QStringLiteral("Доступные порты"));
-    for (const QString &port : PortScan::freePorts())
+    for (const QString &port : PortScan::freePorts(m_channel))
         log(port);
     log(QStringLiteral("-------------"));
 }

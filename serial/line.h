@@ -2,7 +2,9 @@
 
 #include "serial/adapter.h"
 
+#include <QString>
 #include <cstdint>
+#include <functional>
 
 // A byte line to the unit, as the unit link needs it: the real serial port (SerialChannel) or
 // a unit in the same process. A line moves bytes and nothing else; what a reply means is the
@@ -18,13 +20,37 @@ public:
     // The longest a receive of n bytes waits.
     static constexpr int receiveBoundMs(int n) { return n * MsPerByte + DeliveryAllowanceMs; }
 
+    enum class OpenFailure {
+        None,
+        NoIndex,    // list index outside 0..39: nothing is opened
+        NoDevice,   // the device (or the link's target) does not exist
+        Permission, // the system refused access
+        Busy,       // another program holds the port
+        NotSerial,  // opened, but it is no serial port (no line settings)
+        Other,
+    };
+
     virtual ~Line() = default;
+
+    // Closes what is open, then opens list index 0..39 ("COM1".."COM40") exclusively.
+    virtual bool open(int index) = 0;
+    virtual void close() = 0;
+    // Whether list index 0..39 could be opened now; the line itself is not touched.
+    virtual bool canOpen(int index) const = 0;
+    // Why the last open failed, the device it tried (a link's target rather than the link)
+    // and the reason in the log's words.
+    virtual OpenFailure lastOpenFailure() const = 0;
+    virtual QString lastOpenDevice() const = 0;
+    virtual QString lastOpenReason() const = 0;
 
     // True once the line is open and until it is closed or lost.
     virtual bool isOpen() const = 0;
     // True after the line was lost (the adapter pulled out, the other end hung up), until
     // the next open.
     virtual bool hasFailed() const = 0;
+    // Called once per loss, after the line has been closed, on the thread the line works on
+    // (for a serial port: from its thread's event loop, never inside a transfer).
+    virtual void setLossHandler(std::function<void()> handler) = 0;
 
     // Reports whether the line took every byte.
     virtual bool sendBytes(const std::uint8_t *source, int count) = 0;

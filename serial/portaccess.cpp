@@ -17,7 +17,7 @@
 
 namespace PortAccess {
 
-using Failure = SerialChannel::OpenFailure;
+using Failure = Line::OpenFailure;
 
 namespace {
 

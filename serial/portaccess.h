@@ -10,7 +10,7 @@
 namespace PortAccess {
 
 struct Result {
-    SerialChannel::OpenFailure failure = SerialChannel::OpenFailure::None;
+    Line::OpenFailure failure = Line::OpenFailure::None;
     QString reason; // in the log's words (Russian)
 };
 

@@ -1,15 +1,15 @@
 #include "serial/portscan.h"
 
 #include "serial/comnames.h"
-#include "serial/serialchannel.h"
+#include "serial/line.h"
 
 namespace PortScan {
 
-QStringList freePorts()
+QStringList freePorts(const Line &line)
 {
     QStringList found;
     for (int index = 0; index < ScannedPorts; ++index) {
-        if (SerialChannel::probe(ComNames::devicePath(index)))
+        if (line.canOpen(index))
             found << ComNames::name(index);
     }
     return found;

@@ -87,6 +87,12 @@ bool SerialChannel::probe(const QString &devicePath)
     return true;
 }
 
+bool SerialChannel::canOpen(int index) const
+{
+    const QString path = ComNames::devicePath(index);
+    return !path.isEmpty() && probe(path);
+}
+
 void SerialChannel::close()
 {
     if (m_port) {

@@ -30,37 +30,25 @@ class QSerialPort;
 // port is closed, every later transfer fails at once, and the loss handler is told.
 class SerialChannel : public Line {
 public:
-    enum class OpenFailure {
-        None,
-        NoIndex,    // list index outside 0..39: nothing is opened
-        NoDevice,   // the device (or the link's target) does not exist
-        Permission, // the system refused access
-        Busy,       // another program holds the port
-        NotSerial,  // opened, but it is no serial port (no line settings)
-        Other,
-    };
-
     SerialChannel();
     ~SerialChannel() override;
     SerialChannel(const SerialChannel &) = delete;
     SerialChannel &operator=(const SerialChannel &) = delete;
 
-    // Closes what is open, then opens list index 0..39 ("COM1".."COM40") exclusively.
-    bool open(int index);
+    bool open(int index) override;
     // The same for a device path named directly.
     bool openDevice(const QString &path);
-    void close();
+    void close() override;
     bool isOpen() const override;
 
     // Opens the device exclusively only to see whether it is a free serial port; the channel
     // itself is not touched. Used by the port scan.
     static bool probe(const QString &devicePath);
 
-    // Why the last open failed, the device it tried (a link's target rather than the link)
-    // and the reason in the log's words.
-    OpenFailure lastOpenFailure() const { return m_failure; }
-    QString lastOpenDevice() const { return m_failedDevice; }
-    QString lastOpenReason() const { return m_failureReason; }
+    bool canOpen(int index) const override;
+    OpenFailure lastOpenFailure() const override { return m_failure; }
+    QString lastOpenDevice() const override { return m_failedDevice; }
+    QString lastOpenReason() const override { return m_failureReason; }
 
     bool sendBytes(const std::uint8_t *source, int count) override;
     int receiveBytes(std::uint8_t *destination, int count) override;
@@ -78,8 +66,10 @@ public:
     // True after the line was lost (the adapter was unplugged, the other end hung up), until
     // the next open.
     bool hasFailed() const override { return m_failed; }
-    // Called once per loss, from the event loop, after the port has been closed.
-    void setLossHandler(std::function<void()> handler) { m_lossHandler = std::move(handler); }
+    void setLossHandler(std::function<void()> handler) override
+    {
+        m_lossHandler = std::move(handler);
+    }
 
 private:
     void noteFault();
