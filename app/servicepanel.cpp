@@ -35,15 +35,30 @@ void TForm1::Button12Click() { m_trend->clear(); }
 
 void TForm1::Button7Click()
 {
-    if (const auto values = Measurement::exchange(m_unit))
-        showMeasurement(*values, false);
+    operate([this] {
+        if (const auto values = Measurement::exchange(m_session->link()))
+            ui([this, values = *values] { showMeasurement(values, false); });
+    });
 }
 
 void TForm1::Timer1Timer()
 {
-    // A short or missing reply changes nothing: stale bytes never pass for a measurement.
-    if (const auto values = Measurement::exchange(m_unit))
-        showMeasurement(*values, true);
+    // A tick waits for no operation and is never queued behind one: it is simply left out.
+    if (busy())
+        return;
+    m_ticking = true;
+    m_session->call([this](UnitLink &unit) {
+        // A short or missing reply changes nothing: stale bytes never pass for a measurement.
+        const auto values = Measurement::exchange(unit);
+        const bool lost = unit.line().hasFailed();
+        ui([this, values, lost] {
+            if (values)
+                showMeasurement(*values, true);
+            m_lossPending = m_lossPending || lost;
+            m_ticking = false;
+            endedIdle();
+        });
+    });
 }
 
 void TForm1::showMeasurement(const Measurement::Values &values, bool chart)

@@ -26,33 +26,52 @@ QString readFailure(const UnitLink::BlockReply &reply)
 
 void TForm1::readall(const SettingsBlock::Block *written)
 {
-    log(QStringLiteral("ЖДИТЕ..."));
+    std::optional<SettingsBlock::Block> copy;
+    if (written)
+        copy = *written;
+    operate([this, copy] { readallJob(copy); });
+}
+
+void TForm1::readallJob(const std::optional<SettingsBlock::Block> &written)
+{
+    ui([this] { log(QStringLiteral("ЖДИТЕ...")); });
     // A block is taken only as the unit confirms it: a short, shifted or unconfirmed one never
     // passes for the unit's settings.
-    const UnitLink::BlockReply reply = SettingsRead(m_unit).run();
+    UnitLink &unit = m_session->link();
+    const UnitLink::BlockReply reply = SettingsRead(unit).run();
+    std::optional<int> differing;
     if (written) {
         const VerifiedWrite::Result check =
-            VerifiedWrite::judge(*written, reply, m_unit.transferBlock());
+            VerifiedWrite::judge(*written, reply, unit.transferBlock());
         if (check.outcome == VerifiedWrite::Outcome::Differs)
+            differing = check.bytesDiffering;
+    }
+    std::optional<SettingsBlock::Values> values;
+    if (reply.complete())
+        values = SettingsBlock::decode(unit.transferBlock());
+    ui([this, reply, differing, values] {
+        if (differing)
             log(QStringLiteral("Ошибка записи: устройство хранит другие данные (%1 байт)")
-                    .arg(check.bytesDiffering));
-    }
-    if (reply.complete()) {
-        showSettings(SettingsBlock::decode(m_unit.transferBlock()));
-        log(QStringLiteral("Прочитано"));
-    } else {
-        clearall();
-        log(readFailure(reply));
-    }
-    Edit22->setText(QString::number(TrackBar3->value()));
+                    .arg(*differing));
+        if (values) {
+            showSettings(*values);
+            log(QStringLiteral("Прочитано"));
+        } else {
+            clearall();
+            log(readFailure(reply));
+        }
+        Edit22->setText(QString::number(TrackBar3->value()));
+    });
 }
 
 void TForm1::Button5Click()
 {
     clearall();
-    m_clock.sleep(SettingsRead::PauseMs);
-    if (m_connected)
-        readall();
+    operate([this] {
+        m_session->clock().sleep(SettingsRead::PauseMs);
+        if (m_connected)
+            readallJob(std::nullopt);
+    });
 }
 
 void TForm1::Button4Click()
@@ -62,22 +81,29 @@ void TForm1::Button4Click()
     // Every field is converted before anything goes to the unit: a bad text stops the write
     // with the unit and the held block untouched.
     const SettingsBlock::Values values = windowSettings();
-    SettingsBlock::Block block;
-    std::copy_n(m_unit.transferBlock(), SettingsBlock::Size, block.begin());
-    SettingsBlock::encode(values, block.data());
-    SettingsWrite write(m_unit, m_clock);
-    if (!write.send(block)) {
-        log(QStringLiteral("Запись настроек..."));
-        log(WriteFailed);
-        return;
-    }
-    clearall();
-    log(QStringLiteral("Запись настроек..."));
-    log(QStringLiteral("Записано."));
-    log(QStringLiteral("Чтение настроек..."));
-    write.pause();
-    // What the unit now holds is shown even when it is not what was sent.
-    readall(&block);
+    operate([this, values] {
+        UnitLink &unit = m_session->link();
+        SettingsBlock::Block block;
+        std::copy_n(unit.transferBlock(), SettingsBlock::Size, block.begin());
+        SettingsBlock::encode(values, block.data());
+        SettingsWrite write(unit, m_session->clock());
+        if (!write.send(block)) {
+            ui([this] {
+                log(QStringLiteral("Запись настроек..."));
+                log(WriteFailed);
+            });
+            return;
+        }
+        ui([this] {
+            clearall();
+            log(QStringLiteral("Запись настроек..."));
+            log(QStringLiteral("Записано."));
+            log(QStringLiteral("Чтение настроек..."));
+        });
+        write.pause();
+        // What the unit now holds is shown even when it is not what was sent.
+        readallJob(block);
+    });
 }
 
 void TForm1::Button3Click()
@@ -85,19 +111,23 @@ void TForm1::Button3Click()
     if (!m_connected)
         return;
     TrackBar2->setValue(FactorySupervisionFrequency);
-    FactoryReset reset(m_unit);
-    if (!reset.send()) {
-        log(WriteFailed);
-        return;
-    }
-    log(QStringLiteral("Запись..."));
-    const int differences = reset.check();
-    if (differences == 0) {
-        log(QStringLiteral("Завдские настройки"));
-        return;
-    }
-    log(QStringLiteral("!!!!!!!!!!!!!!!!"));
-    log(QStringLiteral("Ошибок:"));
-    log(QString::number(differences));
-    log(QStringLiteral("!!!!!!!!!!!!!!!!"));
+    operate([this] {
+        FactoryReset reset(m_session->link());
+        if (!reset.send()) {
+            ui([this] { log(WriteFailed); });
+            return;
+        }
+        ui([this] { log(QStringLiteral("Запись...")); });
+        const int differences = reset.check();
+        ui([this, differences] {
+            if (differences == 0) {
+                log(QStringLiteral("Завдские настройки"));
+                return;
+            }
+            log(QStringLiteral("!!!!!!!!!!!!!!!!"));
+            log(QStringLiteral("Ошибок:"));
+            log(QString::number(differences));
+            log(QStringLiteral("!!!!!!!!!!!!!!!!"));
+        });
+    });
 }

@@ -1,5 +1,6 @@
 #include "app/tform1.h"
 
+#include "app/busyshield.h"
 #include "app/handlerguard.h"
 #include "app/placement.h"
 #include "app/windowfonts.h"
@@ -10,6 +11,7 @@
 #include <QIcon>
 #include <QScrollBar>
 #include <QTimer>
+#include <exception>
 
 // The pictures live in the core library, which is linked statically.
 static void loadAssets() { Q_INIT_RESOURCE(assets); }
@@ -23,7 +25,17 @@ constexpr int PollIntervalMs = 100;
 } // namespace
 
 TForm1::TForm1(QWidget *parent, int clockSpeedup)
-    : QWidget(parent), Timer1(new QTimer(this)), m_clock(clockSpeedup)
+    : TForm1(UnitSession::serialPort(clockSpeedup), parent)
+{
+}
+
+TForm1::TForm1(Line &line, const Clock &clock, QWidget *parent)
+    : TForm1(std::make_unique<UnitSession>(line, clock), parent)
+{
+}
+
+TForm1::TForm1(std::unique_ptr<UnitSession> session, QWidget *parent)
+    : QWidget(parent), Timer1(new QTimer(this)), m_session(std::move(session))
 {
     loadAssets();
     setupUi(this);
@@ -41,32 +53,31 @@ TForm1::TForm1(QWidget *parent, int clockSpeedup)
     ComboBox2->setInsertPolicy(QComboBox::NoInsert);
     Timer1->setInterval(PollIntervalMs);
     m_trend = std::make_unique<TrendChart>(Chart1);
-    Series1 = m_trend->series();
+    m_shield = new BusyShield(this);
 
-    HandlerGuard &guard = HandlerGuard::instance();
-    guard.setServiceTimer(Timer1);
-    m_channel.setIdleHook([&guard] { guard.pump(); });
-    m_clock.setIdleHook([&guard] { guard.pump(); });
-    m_channel.setLossHandler([this] { lineLost(); });
+    // A loss is told on the session's thread; the window hears of it on its own.
+    connect(m_session.get(), &UnitSession::lineLost, this, &TForm1::lineLost, Qt::QueuedConnection);
 
     wire();
     wireHints();
-    guard.run([this] { FormCreate(); });
+    HandlerGuard::run([this] { FormCreate(); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    Timer1->stop();
+    // The session's jobs end before the window's parts they hand their steps to go.
+    m_session.reset();
+}
 
 void TForm1::wire()
 {
     auto click = [this](QAbstractButton *button, void (TForm1::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this, [this, handler] {
-            HandlerGuard::instance().run([this, handler] { (this->*handler)(); });
-        });
+        connect(button, &QAbstractButton::clicked, this,
+                [this, handler] { HandlerGuard::run([this, handler] { (this->*handler)(); }); });
     };
-    // A tick is short and keeps the user's input waiting rather than dropping it: whatever
-    // was typed or clicked meanwhile is handled, in order, once the tick is over.
     connect(Timer1, &QTimer::timeout, this,
-            [this] { HandlerGuard::instance().runTick([this] { Timer1Timer(); }); });
+            [this] { HandlerGuard::run([this] { Timer1Timer(); }); });
     click(Button1, &TForm1::Button1Click);
     click(Button2, &TForm1::Button2Click);
     click(Button3, &TForm1::Button3Click);
@@ -87,11 +98,49 @@ void TForm1::wire()
     connect(TrackBar2, &QSlider::valueChanged, this, &TForm1::TrackBar2Change);
     connect(TrackBar3, &QSlider::valueChanged, this, &TForm1::TrackBar3Change);
     connect(ComboBox1, &QComboBox::currentTextChanged, this, &TForm1::ComboBox1Change);
-    // A loss noticed while a handler runs is said once that handler has ended.
-    connect(&HandlerGuard::instance(), &HandlerGuard::idle, this, [this] {
-        if (m_channel.hasFailed() && !m_channel.isOpen())
-            lineLost();
+}
+
+void TForm1::operate(std::function<void()> job)
+{
+    ++m_operations;
+    m_shield->raiseOver();
+    m_session->call([this, job = std::move(job)](UnitLink &) {
+        try {
+            job();
+        } catch (const std::exception &) {
+            ui([] { HandlerGuard::showError(QString()); });
+        }
+        // A loss the job met is said once the operation is over, even before the line's own
+        // notice of it comes.
+        const bool lost = m_session->line().hasFailed();
+        ui([this, lost] {
+            m_lossPending = m_lossPending || lost;
+            operationEnded();
+        });
     });
+}
+
+void TForm1::ui(std::function<void()> step)
+{
+    QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);
+}
+
+void TForm1::operationEnded()
+{
+    if (--m_operations > 0)
+        return;
+    m_shield->lower();
+    endedIdle();
+}
+
+void TForm1::endedIdle()
+{
+    if (busy())
+        return;
+    // A loss noticed while an operation ran is said once it is over.
+    if (m_lossPending)
+        lineLost();
+    emit idle();
 }
 
 void TForm1::FormCreate()
@@ -118,8 +167,11 @@ void TForm1::ComboBox1Change() { Button1->setEnabled(true); }
 
 void TForm1::lineLost()
 {
-    if (HandlerGuard::instance().busy())
+    if (busy()) {
+        m_lossPending = true;
         return;
+    }
+    m_lossPending = false;
     if (!m_lossLogged)
         log(QStringLiteral("Связь с устройством потеряна"));
     m_lossLogged = true;
@@ -128,48 +180,58 @@ void TForm1::lineLost()
 
 void TForm1::Button1Click()
 {
-    m_channel.open(selectedPort());
+    const int index = selectedPort();
     m_lossLogged = false;
-    bool accepted = false;
-    const std::uint8_t reply = m_unit.handshake(&accepted);
-    if (accepted) {
-        m_connected = true;
-        log(QStringLiteral("Соединение установлено"));
-        readall();
-        if (Image1->pixmap().isNull()) {
-            // Scaled for the screen's pixels, so that a scaled window shows it sharp.
-            const qreal ratio = Image1->devicePixelRatioF();
-            QPixmap picture =
-                QPixmap(QStringLiteral(":/product.jpg"))
-                    .scaled(Image1->size() * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            picture.setDevicePixelRatio(ratio);
-            Image1->setPixmap(picture);
+    m_lossPending = false;
+    operate([this, index] {
+        Line &line = m_session->line();
+        UnitLink &unit = m_session->link();
+        line.open(index);
+        bool accepted = false;
+        const std::uint8_t reply = unit.handshake(&accepted);
+        if (accepted) {
+            m_connected = true;
+            ui([this] { log(QStringLiteral("Соединение установлено")); });
+            readallJob(std::nullopt);
+            ui([this] {
+                if (Image1->pixmap().isNull()) {
+                    // Scaled for the screen's pixels, so that a scaled window shows it sharp.
+                    const qreal ratio = Image1->devicePixelRatioF();
+                    QPixmap picture = QPixmap(QStringLiteral(":/product.jpg"))
+                                          .scaled(Image1->size() * ratio, Qt::KeepAspectRatio,
+                                                  Qt::SmoothTransformation);
+                    picture.setDevicePixelRatio(ratio);
+                    Image1->setPixmap(picture);
+                }
+                Image1->setVisible(true);
+            });
+            return;
         }
-        Image1->setVisible(true);
-        return;
-    }
-    m_connected = false;
-    log(QStringLiteral("Ошибка подключения"));
-    log(QString::number(reply));
-    m_unit.sendDisconnect();
-    logOpenFailure();
+        m_connected = false;
+        ui([this, reply] {
+            log(QStringLiteral("Ошибка подключения"));
+            log(QString::number(reply));
+        });
+        unit.sendDisconnect();
+        const OpenFailure failure{line.lastOpenFailure(), line.lastOpenDevice(),
+                                  line.lastOpenReason()};
+        ui([this, failure] { logOpenFailure(failure); });
+    });
 }
 
 // Says why the port could not be opened, and how to fix it where the user can.
-void TForm1::logOpenFailure()
+void TForm1::logOpenFailure(const OpenFailure &failure)
 {
-    using Failure = SerialChannel::OpenFailure;
-    const Failure failure = m_channel.lastOpenFailure();
-    if (failure == Failure::None)
+    using Failure = Line::OpenFailure;
+    if (failure.failure == Failure::None)
         return;
-    if (failure == Failure::NoIndex) {
+    if (failure.failure == Failure::NoIndex) {
         log(QStringLiteral("Порт не выбран: выберите COM1 ... COM40 из списка"));
         return;
     }
     QString line = QStringLiteral("%1 (%2): %3")
-                       .arg(ComNames::name(selectedPort()), m_channel.lastOpenDevice(),
-                            m_channel.lastOpenReason());
-    if (failure == Failure::Permission)
+                       .arg(ComNames::name(selectedPort()), failure.device, failure.reason);
+    if (failure.failure == Failure::Permission)
         line += QStringLiteral(". Добавьте пользователя в группу dialout "
                                "(sudo usermod -aG dialout $USER) и войдите в систему заново");
     log(line);
@@ -177,16 +239,29 @@ void TForm1::logOpenFailure()
 
 void TForm1::Button2Click()
 {
-    log(m_unit.disconnect() ? QStringLiteral("OK") : QStringLiteral("Ошибка"));
-    close();
+    operate([this] {
+        const bool acknowledged = m_session->link().disconnect();
+        ui([this, acknowledged] {
+            log(acknowledged ? QStringLiteral("OK") : QStringLiteral("Ошибка"));
+            close();
+        });
+    });
 }
 
 void TForm1::Button15Click()
 {
-    m_channel.close();
-    Memo1->clear();
-    log(QStringLiteral("Доступные порты"));
-    for (const QString &port : PortScan::freePorts(m_channel))
-        log(port);
-    log(QStringLiteral("-------------"));
+    operate([this] {
+        Line &line = m_session->line();
+        line.close();
+        ui([this] {
+            Memo1->clear();
+            log(QStringLiteral("Доступные порты"));
+        });
+        const QStringList ports = PortScan::freePorts(line);
+        ui([this, ports] {
+            for (const QString &port : ports)
+                log(port);
+            log(QStringLiteral("-------------"));
+        });
+    });
 }

@@ -4,29 +4,39 @@
 #include "device/clock.h"
 #include "device/settingsblock.h"
 #include "device/unitlink.h"
-#include "serial/serialchannel.h"
+#include "device/unitsession.h"
+#include "serial/line.h"
 #include "service/measurement.h"
 #include "ui_tform1.h"
 #include "upload/soundupload.h"
 
 #include <QPixmap>
 #include <QWidget>
+#include <atomic>
+#include <functional>
 #include <memory>
 
-class QLineSeries;
+class BusyShield;
 class QTimer;
 class TrendChart;
 
 // The main window. Its controls come from the window description under their own names
 // (Button1, Edit13, CheckBox5, ...); the handlers below are named after control and event.
-// Everything runs on the one UI thread, and each handler runs its exchange with the unit to
-// its end before the window takes the next input.
+//
+// The exchanges with the unit run on the unit session's thread. A handler that talks to the
+// unit is one operation: it reads the window's fields first, then hands its exchanges to the
+// session, and what they show comes back to the window's thread in order. The window paints
+// meanwhile but takes no input until the operation is over. A service tick runs on the
+// session too, but keeps the window's input going: what is typed meanwhile is kept.
 class TForm1 : public QWidget, public Ui::TForm1 {
     Q_OBJECT
 
 public:
-    // clockSpeedup > 1 makes the long pauses run faster (tests only).
+    // The serial port; clockSpeedup > 1 makes the long pauses run faster (tests only).
     explicit TForm1(QWidget *parent = nullptr, int clockSpeedup = 1);
+    // Another line to the unit (one in the same process), with its clock; both outlive the
+    // window.
+    TForm1(Line &line, const Clock &clock, QWidget *parent = nullptr);
     ~TForm1() override;
 
     // Start-up, run once before the window is first shown.
@@ -73,33 +83,59 @@ public:
 #undef TARVIK2_DECLARE_HINT_HANDLER
 
     QTimer *Timer1;
-    QLineSeries *Series1;
 
     bool connected() const { return m_connected; }
     int selectedPort() const; // the port list entry the text names, or -1
-    SerialChannel &channel() { return m_channel; }
-    UnitLink &unit() { return m_unit; }
+    // Only while the window is idle.
+    Line &channel() { return m_session->line(); }
+    UnitLink &unit() { return m_session->link(); }
     TrendChart &trend() { return *m_trend; }
+    // True from a handler's start to the end of its operation, and while a tick runs.
+    bool busy() const { return m_operations > 0 || m_ticking; }
+
+signals:
+    // An operation or a tick has ended, and nothing else runs.
+    void idle();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    TForm1(std::unique_ptr<UnitSession> session, QWidget *parent);
+    void setUp();
+    // Hands `job` to the unit session as one operation (see above).
+    void operate(std::function<void()> job);
+    // From a job: runs `step` on the window's thread, after the steps handed over before it.
+    void ui(std::function<void()> step);
+    void operationEnded();
+    void endedIdle();
+    // readall() for a job: its exchange on the session's thread, its lines and fields on the
+    // window's.
+    void readallJob(const std::optional<SettingsBlock::Block> &written);
     void wire();
     void wireHints();
     void log(const QString &line);
     void showSettings(const SettingsBlock::Values &values);
     SettingsBlock::Values windowSettings() const;
-    void logOpenFailure();
+    struct OpenFailure {
+        Line::OpenFailure failure;
+        QString device;
+        QString reason;
+    };
+    void logOpenFailure(const OpenFailure &failure);
     void upload(SoundUpload::Set set);
     // The line was lost: said once in the log, and the unit no longer counts as connected.
     void lineLost();
 
-    SerialChannel m_channel;
-    UnitLink m_unit{m_channel};
-    SteadyClock m_clock;
-    bool m_connected = false;
+    std::unique_ptr<UnitSession> m_session;
+    // Written on either thread, but never while the other uses it: a job sees what the window
+    // set before the job began, and the window a job's change once the job has handed it on.
+    std::atomic<bool> m_connected = false;
     bool m_lossLogged = false;
+    bool m_lossPending = false; // lost during an operation: said once it is over
+    int m_operations = 0;       // handed to the session and not yet over
+    bool m_ticking = false;
+    BusyShield *m_shield;
     std::unique_ptr<TrendChart> m_trend;
     QHash<QObject *, void (TForm1::*)()> m_hintHandlers;
 };

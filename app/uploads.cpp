@@ -112,31 +112,33 @@ QString wavProblemText(WavHeader::Problem problem)
 }
 
 SoundUpload::View uploadView(std::function<void(const QString &)> log,
-                             std::function<void(int)> setProgress, std::function<int()> progress)
+                             std::function<void(int)> setProgress)
 {
     return {[log](const Event &event) {
                 const QString line = lineFor(event);
                 if (!line.isEmpty())
                     log(line);
             },
-            std::move(setProgress), std::move(progress)};
+            std::move(setProgress)};
 }
 
 void TForm1::upload(SoundUpload::Set set)
 {
     if (!m_connected)
         return;
-    QProgressBar *bar = ProgressBar1;
-    SoundUpload::View view =
-        uploadView([this](const QString &line) { log(line); },
-                   [bar](int value) { bar->setValue(value); }, [bar] { return bar->value(); });
-    // The upload says so itself when the line is lost; the window need not say it again.
-    view.report = [this, report = std::move(view.report)](const SoundUpload::Event &event) {
-        report(event);
-        if (event.kind == SoundUpload::Event::Kind::LineLost)
-            m_lossLogged = true;
-    };
-    SoundUpload(m_unit, m_clock, std::move(view)).run(set);
+    operate([this, set] {
+        QProgressBar *bar = ProgressBar1;
+        SoundUpload::View view =
+            uploadView([this](const QString &line) { ui([this, line] { log(line); }); },
+                       [this, bar](int value) { ui([bar, value] { bar->setValue(value); }); });
+        // The upload says so itself when the line is lost; the window need not say it again.
+        view.report = [this, report = std::move(view.report)](const SoundUpload::Event &event) {
+            report(event);
+            if (event.kind == SoundUpload::Event::Kind::LineLost)
+                ui([this] { m_lossLogged = true; });
+        };
+        SoundUpload(m_session->link(), m_session->clock(), std::move(view)).run(set);
+    });
 }
 
 void TForm1::Button6Click() { upload(SoundUpload::Set::Messages); }

@@ -7,7 +7,7 @@
 
 // The activity log's lines for the steps of an upload.
 SoundUpload::View uploadView(std::function<void(const QString &)> log,
-                             std::function<void(int)> setProgress, std::function<int()> progress);
+                             std::function<void(int)> setProgress);
 
 // Why a file's header was refused, in the log's words.
 QString wavProblemText(WavHeader::Problem problem);

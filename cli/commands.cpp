@@ -409,10 +409,8 @@ int upload(const QList<Port> &ports, const UploadOptions &options)
         if (const int status = session.connect())
             return status;
         UploadProgress progress(out, options, bar);
-        int position = 0;
         SoundUpload::View view{
-            [&progress](const SoundUpload::Event &event) { progress.report(event); },
-            [&position](int value) { position = value; }, [&position] { return position; }};
+            [&progress](const SoundUpload::Event &event) { progress.report(event); }, [](int) {}};
         SoundUpload upload(session.link(), session.clock(), view);
         if (!upload.send(options.sounds))
             return progress.status() ? progress.status() : Status::NoAnswer;

@@ -11,13 +11,9 @@ void SteadyClock::sleep(int ms) const
 {
     const qint64 end = now() + ms;
     for (;;) {
-        if (m_idle)
-            m_idle();
         const qint64 left = end - now();
         if (left <= 0)
             return;
-        // Real milliseconds to sleep, in slices short enough to keep the window painted.
-        const qint64 realLeft = (left + m_speedup - 1) / m_speedup;
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(realLeft, 20)));
+        QThread::msleep(static_cast<unsigned long>((left + m_speedup - 1) / m_speedup));
     }
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <functional>
 
 // The program's long pauses (the 1 s and 10 s waits, the upload's reply bound) run on a clock.
 // The shipped program uses real time; a unit in the same process brings a virtual clock of
@@ -22,14 +21,9 @@ public:
     explicit SteadyClock(int speedup = 1);
 
     qint64 now() const override;
-    // The idle hook (when set) is called every few milliseconds meanwhile, so that the window
-    // can paint what the handler has changed.
     void sleep(int ms) const override;
-
-    void setIdleHook(std::function<void()> hook) { m_idle = std::move(hook); }
 
 private:
     int m_speedup;
     QElapsedTimer m_timer;
-    std::function<void()> m_idle;
 };

@@ -9,7 +9,6 @@
 #include <algorithm>
 
 namespace {
-constexpr int IdleSliceMs = 25;      // how often a waiting receive lets the window paint
 constexpr int WriteTimeoutMs = 5000; // a driver that takes no bytes for this long has failed
 // Unasked input is held up to this much; beyond it the driver's own buffer fills and the
 // line is throttled or dropped by the system. Far above the longest reply (512 bytes).
@@ -108,9 +107,8 @@ void SerialChannel::noteFault()
     if (m_failed)
         return;
     m_failed = true;
-    // The port is closed from the event loop, never inside the port's own notifier, and only
-    // if it is still the one that failed. Where no event loop runs (a worker thread of the
-    // command-line tool) it stays open but unused until the next open or the channel's end.
+    // The port is closed from its thread's event loop, never inside the port's own notifier,
+    // and only if it is still the one that failed. Until then it stays open but unused.
     QSerialPort *failed = m_port.get();
     QMetaObject::invokeMethod(
         &m_context,
@@ -166,18 +164,15 @@ int SerialChannel::receiveBytes(std::uint8_t *destination, int count)
             break;
         if (!waitForInput(left))
             break;
-        idleIfDue();
     }
     if (got < count)
         m_quiet.start(); // what did not come may still be on its way
-    idleIfDue();
     return got;
 }
 
 bool SerialChannel::waitForInput(qint64 ms)
 {
-    const int wait = int(m_idle ? std::min<qint64>(ms, IdleSliceMs) : ms);
-    if (m_port->waitForReadyRead(wait))
+    if (m_port->waitForReadyRead(int(ms)))
         return true;
     const QSerialPort::SerialPortError error = m_port->error();
     m_port->clearError();
@@ -224,7 +219,6 @@ void SerialChannel::settle(int quietMs)
             return;
         if (!waitForInput(left))
             return;
-        idleIfDue();
     }
 }
 
@@ -238,16 +232,4 @@ bool SerialChannel::moreFollows(int quietMs)
         return false;
     m_quiet.start();
     return true;
-}
-
-void SerialChannel::idleIfDue()
-{
-    // Paced over all receives, so that a long run of short ones (an upload) lets the window
-    // paint too.
-    if (!m_idle)
-        return;
-    if (!m_sinceIdle.isValid() || m_sinceIdle.elapsed() >= IdleSliceMs) {
-        m_sinceIdle.start();
-        m_idle();
-    }
 }

@@ -59,10 +59,6 @@ public:
     // The device behind the open port, read when it was opened.
     const Adapter &adapter() const override { return m_adapter; }
 
-    // Called every few tens of milliseconds while receives run, so that the window can paint
-    // what the running handler has changed.
-    void setIdleHook(std::function<void()> hook) { m_idle = std::move(hook); }
-
     // True after the line was lost (the adapter was unplugged, the other end hung up), until
     // the next open.
     bool hasFailed() const override { return m_failed; }
@@ -73,9 +69,7 @@ public:
 
 private:
     void noteFault();
-    void idleIfDue();
-    // Waits up to ms (in slices that let the window paint) for input; false once the line has
-    // turned out lost.
+    // Waits up to ms for input; false once the line has turned out lost.
     bool waitForInput(qint64 ms);
     // Takes whatever has come in, into nowhere; true when anything had.
     bool drop();
@@ -85,10 +79,8 @@ private:
     OpenFailure m_failure = OpenFailure::None;
     QString m_failedDevice;
     QString m_failureReason;
-    std::function<void()> m_idle;
     std::function<void()> m_lossHandler;
-    QObject m_context; // receives the queued close after a loss
-    QElapsedTimer m_sinceIdle;
+    QObject m_context;     // receives the queued close after a loss
     QElapsedTimer m_quiet; // since the last byte seen, or the last receive that gave up
     Adapter m_adapter;
 };

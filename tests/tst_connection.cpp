@@ -2,6 +2,7 @@
 // unit simulator over real pseudo-terminals.
 
 #include "app/tform1.h"
+#include "support/windowdriver.h"
 #include "support/connectedwindow.h"
 #include "support/windowlog.h"
 
@@ -53,7 +54,7 @@ void ConnectionTest::connectReadsSettingsAndShowsPicture()
     QCOMPARE(logLines(form), QStringList({"Доступные порты", "COM5", "-------------"}));
     QVERIFY(!form.Image1->isVisibleTo(&form));
 
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Соединение установлено", "ЖДИТЕ...", "Прочитано"}));
     QCOMPARE(c.sim.received(), QByteArray("URR")); // the block, read twice to confirm it
@@ -69,7 +70,7 @@ void ConnectionTest::noUnitBehindPort()
     QVERIFY(c.open());
     c.sim.ok("fault silent");
     TForm1 &form = *c.form;
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(!form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Ошибка подключения", "0"}));
     QCOMPARE(c.sim.received(), QByteArray("UZ"));
@@ -83,7 +84,7 @@ void ConnectionTest::lateAnswerFailsAndWaitsForNextReceive()
     QVERIFY(c.open());
     c.sim.ok("fault late 40");
     TForm1 &form = *c.form;
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(!form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Ошибка подключения", "0"}));
     QTest::qWait(150);
@@ -99,8 +100,8 @@ void ConnectionTest::connectTwice()
     ConnectedWindow c;
     QVERIFY(c.open());
     TForm1 &form = *c.form;
-    form.Button1->click();
-    form.Button1->click();
+    press(form.Button1);
+    press(form.Button1);
     QVERIFY(form.connected());
     QCOMPARE(logLines(form).count("Соединение установлено"), 2);
     QCOMPARE(c.sim.received(), QByteArray("URRURR"));
@@ -119,8 +120,9 @@ void ConnectionTest::connectThroughSlowAdapter()
                    {"--fast", "--adapter", "ftdi16", "--sys-root", sys.path()});
     QVERIFY(sim.start());
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     for (int i = 0; i < 20; ++i) {
-        form.Button1->click();
+        press(form.Button1);
         QVERIFY2(form.connected(), qPrintable(QString("connect %1").arg(i)));
         QCOMPARE(logLines(form).last(), QString("Прочитано"));
         QTest::qWait(1 + i % 7);
@@ -136,7 +138,7 @@ void ConnectionTest::failedConnectAfterGoodOne()
     QVERIFY(c.connect());
     TForm1 &form = *c.form;
     c.sim.ok("fault silent");
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(!form.connected());
     // The failure line shows the byte the silent receive yields: the block's first byte.
     QCOMPARE(logLines(form).mid(logLines(form).size() - 2),
@@ -150,11 +152,11 @@ void ConnectionTest::staleReadyByteIsNoAnswer()
     QVERIFY(c.open());
     TForm1 &form = *c.form;
     c.sim.ok("fault short 0"); // the block never comes: the handshake's 'W' stays in front
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(form.connected());
     QCOMPARE(form.unit().transferBlock()[0], std::uint8_t('W'));
     c.sim.ok("fault silent");
-    form.Button1->click();
+    press(form.Button1);
     // The 'W' a silent receive yields is an old one: no connection.
     QVERIFY(!form.connected());
     QCOMPARE(logLines(form).mid(logLines(form).size() - 2),
@@ -179,6 +181,7 @@ void ConnectionTest::typedPortName()
     QFETCH(int, index);
     ComFolder folder;
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     form.ComboBox1->setEditText(typed);
     QCOMPARE(form.selectedPort(), index);
     QCOMPARE(form.ComboBox1->count(), 40); // typing never adds entries
@@ -195,7 +198,7 @@ void ConnectionTest::unknownPortNameOpensNothing()
     QTest::keyClicks(form.ComboBox1->lineEdit(), "COM55");
     QTest::keyClick(form.ComboBox1->lineEdit(), Qt::Key_Return);
     QCOMPARE(form.ComboBox1->count(), 40);
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(!form.connected());
     const QStringList lines = linesAfter(form, 3);
     QCOMPARE(lines.mid(0, 2), QStringList({"Ошибка подключения", "0"}));
@@ -208,7 +211,8 @@ void ConnectionTest::portThatCannotBeOpened()
 {
     ComFolder folder;
     TForm1 form(nullptr, 100);
-    form.Button1->click(); // COM5 links nowhere
+    waitIdle(form);
+    press(form.Button1); // COM5 links nowhere
     QStringList lines = linesAfter(form, 2);
     QCOMPARE(lines.mid(0, 2), QStringList({"Ошибка подключения", "0"}));
     QCOMPARE(lines.size(), 3);
@@ -221,12 +225,12 @@ void ConnectionTest::portThatCannotBeOpened()
     const int fd = ::open(qPrintable(sim.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    form.Button1->click();
+    press(form.Button1);
     lines = logLines(form);
     QVERIFY2(lines.last().contains("занят"), qPrintable(lines.last()));
     QCOMPARE(sim.received(), QByteArray());
     ::close(fd);
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(form.connected());
 }
 
@@ -237,7 +241,7 @@ void ConnectionTest::exitConnected()
     TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Button2->click();
+    press(form.Button2);
     QCOMPARE(logLines(form).last(), QString("OK"));
     QCOMPARE(c.sim.received(), QByteArray("Z"));
     QVERIFY(!form.isVisible());
@@ -251,7 +255,7 @@ void ConnectionTest::exitWithoutConnection()
     TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Button2->click(); // the scan left the channel closed: 'Z' goes nowhere
+    press(form.Button2); // the scan left the channel closed: 'Z' goes nowhere
     QCOMPARE(logLines(form).last(), QString("Ошибка"));
     QCOMPARE(c.sim.received(), QByteArray());
     QVERIFY(!form.isVisible());
@@ -265,12 +269,12 @@ void ConnectionTest::exitWithStaleByeByte()
     TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Button1->click(); // fails; the late 'W' and 'V' wait in the driver
+    press(form.Button1); // fails; the late 'W' and 'V' wait in the driver
     QTest::qWait(150);
     form.unit().receiveByte();
     QCOMPARE(form.unit().receiveByte(), std::uint8_t('V'));
     c.sim.ok("fault silent");
-    form.Button2->click();
+    press(form.Button2);
     // The 'V' a silent receive yields is an old one.
     QCOMPARE(logLines(form).last(), QString("Ошибка"));
     QVERIFY(!form.isVisible());
@@ -280,6 +284,7 @@ void ConnectionTest::closingEndsEventLoopWithZero()
 {
     ComFolder folder;
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTimer::singleShot(0, form.Button2, &QPushButton::click);
@@ -301,16 +306,18 @@ void ConnectionTest::scanListsExactlyFreePorts()
     QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
 
     TForm1 form(nullptr, 100);
+
+    waitIdle(form);
     QCOMPARE(logLines(form), QStringList({"Доступные порты", "COM3", "COM7", "-------------"}));
 
     // A port this program has open is listed: the scan closes it first.
     form.ComboBox1->setCurrentIndex(2);
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(form.connected());
-    form.Button15->click();
+    press(form.Button15);
     QCOMPARE(logLines(form), QStringList({"Доступные порты", "COM3", "COM7", "-------------"}));
     ::close(fd);
-    form.Button15->click();
+    press(form.Button15);
     QCOMPARE(logLines(form),
              QStringList({"Доступные порты", "COM3", "COM7", "COM9", "-------------"}));
     // Nothing goes over the line during a scan.
@@ -323,13 +330,13 @@ void ConnectionTest::scanWhileConnected()
     ConnectedWindow c;
     QVERIFY(c.connect());
     TForm1 &form = *c.form;
-    form.Button15->click();
+    press(form.Button15);
     QVERIFY(form.connected());
     QVERIFY(!form.channel().isOpen());
     QCOMPARE(form.ComboBox1->currentText(), QString("COM5"));
     // Still counted as connected, but every exchange transfers nothing until the next connect.
     c.sim.clearRecord();
-    form.Button5->click();
+    press(form.Button5);
     QCOMPARE(c.sim.received(), QByteArray());
     QVERIFY(logLines(form).last().startsWith("Ошибка чтения"));
 }

@@ -4,6 +4,7 @@
 // under it.
 
 #include "app/tform1.h"
+#include "support/windowdriver.h"
 #include "support/simprocess.h"
 
 #include <QLineEdit>
@@ -27,6 +28,7 @@ const QPoint BareSpot(148, 120);
 std::unique_ptr<TForm1> shownWindow()
 {
     auto form = std::make_unique<TForm1>(nullptr, 100);
+    waitIdle(*form);
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get()))
         return nullptr;

@@ -3,6 +3,7 @@
 // anything.
 
 #include "app/tform1.h"
+#include "support/windowdriver.h"
 #include "support/simprocess.h"
 
 #include <QCoreApplication>
@@ -34,7 +35,8 @@ void PermissionTest::deniedDevice()
     ComFolder folder;
     folder.link("COM5", device);
     TForm1 form(nullptr, 100);
-    form.Button1->click();
+    waitIdle(form);
+    press(form.Button1);
     QVERIFY(!form.connected());
     const QStringList lines = form.Memo1->toPlainText().split('\n');
     QCOMPARE(lines.mid(lines.size() - 3, 2), QStringList({"Ошибка подключения", "0"}));

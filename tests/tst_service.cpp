@@ -2,6 +2,7 @@
 // main window against the unit simulator on a pty linked as COM5.
 
 #include "app/tform1.h"
+#include "support/windowdriver.h"
 #include "service/trendchart.h"
 #include "support/connectedwindow.h"
 #include "support/windowlog.h"
@@ -54,7 +55,7 @@ struct Bench : ConnectedWindow {
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
-            form->Timer1Timer();
+            tick(*form);
     }
 
     QByteArray heldBlockHead()
@@ -169,25 +170,25 @@ void TestService::valuesShownAndCharted()
 
     // "Раз": the boxes only.
     b.sim.clearRecord();
-    form.Button7->click();
+    press(form.Button7);
     QCOMPARE(b.sim.sent(), bigEndian(values));
     QCOMPARE(b.shown(), texts(values));
-    QCOMPARE(form.Series1->count(), 0);
+    QCOMPARE(form.trend().series()->count(), 0);
     QCOMPARE(form.trend().count(), 0);
 
     // Tick with POWER selected, then with LIGHT.
     b.measure({0, 0, 0, 0, 0, 0});
-    form.Button7->click();
+    press(form.Button7);
     b.measure(values);
     QCOMPARE(form.ComboBox2->currentIndex(), PowerItem);
-    form.Timer1Timer();
+    tick(form);
     QCOMPARE(b.shown(), texts(values));
-    VERIFY_POINTS(form.Series1, {0, pointY(values[5])});
+    VERIFY_POINTS(form.trend().series(), {0, pointY(values[5])});
 
     form.ComboBox2->setCurrentIndex(LightItem);
-    form.Timer1Timer();
+    tick(form);
     QCOMPARE(b.shown(), texts(values));
-    VERIFY_POINTS(form.Series1, {0, pointY(values[5])}, {1, pointY(values[4])});
+    VERIFY_POINTS(form.trend().series(), {0, pointY(values[5])}, {1, pointY(values[4])});
     QCOMPARE(form.trend().count(), 2);
 }
 
@@ -197,12 +198,12 @@ void TestService::oneRequestByteOnTheWire()
     b.measure({1, 2, 3, 4, 5, 300});
 
     b.sim.clearRecord();
-    b.form->Button7->click();
+    press(b.form->Button7);
     QCOMPARE(b.sim.received(), QByteArray(1, '\x10'));
     QCOMPARE(b.sim.sent().size(), 12);
 
     b.sim.clearRecord();
-    b.form->Timer1Timer();
+    tick(*b.form);
     QCOMPARE(b.sim.received(), QByteArray(1, '\x10'));
     QCOMPARE(b.sim.sent().size(), 12);
 }
@@ -218,13 +219,13 @@ void TestService::noSelectionShowsValuesButNoPoint()
 
     b.ticks(3);
     QCOMPARE(b.shown(), texts(values));
-    QCOMPARE(form.Series1->count(), 0);
+    QCOMPARE(form.trend().series()->count(), 0);
     QCOMPARE(form.trend().count(), 0);
 
     // Choosing an item again charts from X 0.
     form.ComboBox2->setCurrentIndex(PowerItem);
-    form.Timer1Timer();
-    VERIFY_POINTS(form.Series1, {0, pointY(60)});
+    tick(form);
+    VERIFY_POINTS(form.trend().series(), {0, pointY(60)});
 }
 
 void TestService::switchingValueContinuesSeries()
@@ -241,7 +242,7 @@ void TestService::switchingValueContinuesSeries()
     form.ComboBox2->setCurrentIndex(LightItem);
     b.ticks(1);
 
-    VERIFY_POINTS(form.Series1, {0, pointY(300)}, {1, pointY(300)}, {2, pointY(50)},
+    VERIFY_POINTS(form.trend().series(), {0, pointY(300)}, {1, pointY(300)}, {2, pointY(50)},
                   {3, pointY(50)}, {4, pointY(900)}, {5, pointY(70)});
     QCOMPARE(form.trend().count(), 6);
     QCOMPARE(b.form->Edit19->text(), QStringLiteral("900"));
@@ -301,11 +302,11 @@ void TestService::resetStartsAgainAtZero()
     b.measure({1, 2, 3, 4, 5, 300});
     b.ticks(5);
 
-    form.Button12->click();
-    QCOMPARE(form.Series1->count(), 0);
+    press(form.Button12);
+    QCOMPARE(form.trend().series()->count(), 0);
     QCOMPARE(trend.count(), 0);
     b.ticks(2);
-    VERIFY_POINTS(form.Series1, {0, pointY(300)}, {1, pointY(300)});
+    VERIFY_POINTS(form.trend().series(), {0, pointY(300)}, {1, pointY(300)});
     QCOMPARE(trend.xRange(), QPointF(0, Page / 2));
 
     // Past a full page (filled without the line), ticks are still shown and counted, and an
@@ -315,16 +316,16 @@ void TestService::resetStartsAgainAtZero()
     b.measure({1, 2, 3, 4, 5, 65535});
     b.ticks(2);
     QCOMPARE(trend.count(), Page + 2);
-    QCOMPARE(form.Series1->count(), Page);
+    QCOMPARE(form.trend().series()->count(), Page);
     QCOMPARE(trend.yRange().y(), pointY(65535));
     QCOMPARE(form.Edit19->text(), QStringLiteral("65535"));
-    form.Button12->click();
+    press(form.Button12);
     b.measure({1, 2, 3, 4, 5, 200});
     b.ticks(1);
     b.measure({1, 2, 3, 4, 5, 400});
     b.ticks(1);
     QCOMPARE(trend.count(), 2);
-    VERIFY_POINTS(form.Series1, {0, pointY(200)}, {1, pointY(400)});
+    VERIFY_POINTS(form.trend().series(), {0, pointY(200)}, {1, pointY(400)});
     QCOMPARE(trend.xRange(), QPointF(0, Page / 2));
     QCOMPARE(trend.yRange(), QPointF(pointY(200), pointY(400)));
 }
@@ -335,16 +336,16 @@ void TestService::traceDrawnInPointColour()
     TForm1 &form = *b.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Button11->click();
+    press(form.Button11);
 
     for (int i = 0; i < 60; ++i) {
         b.measure({1, 2, 3, 4, 5, i % 2 ? 600 : 300 + 5 * i});
-        form.Timer1Timer();
+        tick(form);
     }
-    QCOMPARE(form.Series1->count(), 60);
-    QCOMPARE(form.Series1->color(), QColor(Qt::red));
-    for (int i = 0; i < form.Series1->count(); ++i)
-        QCOMPARE(form.Series1->pointConfiguration(i).value(QXYSeries::PointConfiguration::Color),
+    QCOMPARE(form.trend().series()->count(), 60);
+    QCOMPARE(form.trend().series()->color(), QColor(Qt::red));
+    for (int i = 0; i < form.trend().series()->count(); ++i)
+        QCOMPARE(form.trend().series()->pointConfiguration(i).value(QXYSeries::PointConfiguration::Color),
                  QVariant(Green));
 
     QCoreApplication::processEvents();
@@ -367,25 +368,25 @@ void TestService::onceWhilePollingAddsNoPoint()
     Bench &b = bench();
     TForm1 &form = *b.form;
     b.measure({1, 2, 3, 4, 5, 300});
-    form.Button9->click();
+    press(form.Button9);
     QVERIFY(form.Timer1->isActive());
     QTRY_VERIFY(form.trend().count() >= 2);
 
     // No tick can come between the set-up and the click: the event loop does not run.
     b.measure({7, 8, 9, 10, 11, 12});
     const qint64 before = form.trend().count();
-    form.Button7->click();
+    press(form.Button7);
     QCOMPARE(b.shown(), texts({7, 8, 9, 10, 11, 12}));
     QCOMPARE(form.trend().count(), before);
-    QCOMPARE(form.Series1->count(), int(before));
+    QCOMPARE(form.trend().series()->count(), int(before));
     QVERIFY(form.Timer1->isActive());
 
     QTRY_VERIFY(form.trend().count() >= before + 2);
-    form.Button9->click();
+    press(form.Button9);
     QVERIFY(!form.Timer1->isActive());
-    for (int i = 0; i < form.Series1->count(); ++i)
-        QCOMPARE(form.Series1->at(i).x(), double(i));
-    QVERIFY(form.Series1->points().last().y() == pointY(12));
+    for (int i = 0; i < form.trend().series()->count(); ++i)
+        QCOMPARE(form.trend().series()->at(i).x(), double(i));
+    QVERIFY(form.trend().series()->points().last().y() == pointY(12));
 }
 
 void TestService::panelOpenCloseWhilePolling()
@@ -398,19 +399,19 @@ void TestService::panelOpenCloseWhilePolling()
     QVERIFY(!form.Edit2->isVisible());
     QVERIFY(!form.Label3->isVisible());
 
-    form.Button11->click();
+    press(form.Button11);
     QVERIFY(form.Panel7->isVisible());
     QVERIFY(form.Edit2->isVisible());
     QVERIFY(form.Label3->isVisible());
     QCOMPARE(form.Panel7->pos(), QPoint(0, 0));
 
     b.measure({1, 2, 3, 4, 5, 111});
-    form.Button9->click();
+    press(form.Button9);
     QVERIFY(form.Timer1->isActive());
     QTRY_COMPARE(form.Edit19->text(), QStringLiteral("111"));
     QTRY_VERIFY(form.trend().count() >= 2);
 
-    form.Button10->click();
+    press(form.Button10);
     QVERIFY(!form.Panel7->isVisible());
     QCOMPARE(form.Panel7->pos(), QPoint(0, 0));
     QVERIFY(form.Edit2->isVisible());
@@ -424,9 +425,9 @@ void TestService::panelOpenCloseWhilePolling()
     QTRY_COMPARE(form.Edit19->text(), QStringLiteral("222"));
     QTRY_VERIFY(form.trend().count() >= hiddenFrom + 3);
     QTRY_VERIFY(b.sim.received().count('\x10') >= 3);
-    QVERIFY(form.Series1->points().last().y() == pointY(222));
+    QVERIFY(form.trend().series()->points().last().y() == pointY(222));
 
-    form.Button9->click();
+    press(form.Button9);
     QVERIFY(!form.Timer1->isActive());
     const qint64 stopped = form.trend().count();
     const QString shown = form.Edit19->text();
@@ -435,7 +436,7 @@ void TestService::panelOpenCloseWhilePolling()
     QCOMPARE(form.trend().count(), stopped);
     QCOMPARE(form.Edit19->text(), shown);
 
-    form.Button11->click();
+    press(form.Button11);
     QVERIFY(form.Panel7->isVisible());
     QCOMPARE(form.Panel7->pos(), QPoint(0, 0));
 }
@@ -459,7 +460,7 @@ void TestService::incompleteReplyChangesNothing()
     TForm1 &form = *b.form;
     const Six first{1, 2, 3, 4, 5, 300};
     b.measure(first);
-    form.Timer1Timer();
+    tick(form);
     QCOMPARE(b.shown(), texts(first));
     QCOMPARE(form.trend().count(), 1);
     const QByteArray held = b.heldBlockHead();
@@ -469,22 +470,22 @@ void TestService::incompleteReplyChangesNothing()
     b.measure(second);
     b.sim.clearRecord();
     b.sim.ok(fault);
-    form.Button7->click();
-    form.Timer1Timer();
+    press(form.Button7);
+    tick(form);
     form.ComboBox2->setCurrentIndex(LightItem);
-    form.Timer1Timer();
+    tick(form);
     QCOMPARE(b.shown(), texts(first));
     QCOMPARE(form.trend().count(), 1);
-    QCOMPARE(form.Series1->count(), 1);
+    QCOMPARE(form.trend().series()->count(), 1);
     QCOMPARE(b.heldBlockHead(), held);
     if (!recovers)
         return;
     QCOMPARE(b.sim.received(), QByteArray(3, '\x10'));
 
     b.sim.ok(QStringLiteral("fault none"));
-    form.Timer1Timer();
+    tick(form);
     QCOMPARE(b.shown(), texts(second));
-    VERIFY_POINTS(form.Series1, {0, pointY(300)}, {1, pointY(second[4])});
+    VERIFY_POINTS(form.trend().series(), {0, pointY(300)}, {1, pointY(second[4])});
 }
 
 void TestService::noPortChangesNothing()
@@ -493,13 +494,14 @@ void TestService::noPortChangesNothing()
     m_bench.reset();
     ComFolder com;
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(!form.channel().isOpen());
-    form.Button7->click();
-    form.Timer1Timer();
+    press(form.Button7);
+    tick(form);
     const QStringList zeros(6, QStringLiteral("0"));
     QCOMPARE(measuredTexts(form), zeros);
     QCOMPARE(form.trend().count(), 0);
-    QCOMPARE(form.Series1->count(), 0);
+    QCOMPARE(form.trend().series()->count(), 0);
 }
 
 void TestService::measurementKeepsHeldSettings()
@@ -513,14 +515,14 @@ void TestService::measurementKeepsHeldSettings()
     // Every reply byte differs from what the block holds at offsets 0-11.
     b.measure({0xA5A5, 0xA5A5, 0xA5A5, 0xA5A5, 0xA5A5, 0xA5A5});
     QVERIFY(!original.left(12).contains('\xA5'));
-    form.Button7->click();
-    form.Timer1Timer();
+    press(form.Button7);
+    tick(form);
     QCOMPARE(form.Edit14->text(), QStringLiteral("42405"));
     QCOMPARE(b.heldBlockHead(), original.left(12));
 
     form.Edit5->setText(QStringLiteral("9"));
     b.sim.clearRecord();
-    form.Button4->click();
+    press(form.Button4);
     QByteArray expected = original;
     expected[6] = 9;
     const QByteArray wire = b.sim.received();

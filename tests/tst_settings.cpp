@@ -3,6 +3,7 @@
 // simulator over a pty.
 
 #include "app/apperror.h"
+#include "support/windowdriver.h"
 #include "app/tform1.h"
 #include "device/intconv.h"
 #include "device/settingsblock.h"
@@ -251,7 +252,7 @@ void SettingsTest::roundTripIsIdentical()
         const QByteArray block = randomConsistentBlock(seed);
         ConnectedWindow c;
         QVERIFY(c.connect(block));
-        c.form->Button4->click();
+        press(c.form->Button4);
         QCOMPARE(c.sim.block(), block);
         QCOMPARE(logLines(*c.form).last(), QString("Прочитано"));
     }
@@ -297,7 +298,7 @@ void SettingsTest::encodingEdges()
     auto *edit = c.form->findChild<QLineEdit *>(field);
     QVERIFY(edit);
     edit->setText(text);
-    c.form->Button4->click();
+    press(c.form->Button4);
     QByteArray expected = before;
     expected.replace(offset, bytes.size(), bytes);
     QCOMPARE(c.sim.block(), expected);
@@ -318,7 +319,7 @@ void SettingsTest::flagAndTrackBarOutOfRange()
     QCOMPARE(c.form->TrackBar3->value(), 2);
     QCOMPARE(c.form->Edit22->text(), QString("2"));
     QCOMPARE(c.form->TrackBar1->value(), 20);
-    c.form->Button4->click();
+    press(c.form->Button4);
     QByteArray expected = b;
     expected[23] = 0;
     expected[42] = 100;
@@ -336,20 +337,20 @@ void SettingsTest::deviceTypeTextKept()
     QCOMPARE(c.form->Edit4->text(), QString("ПУЛЬТ"));
     b[1] = 7;
     c.sim.setBlock(b);
-    c.form->Button1->click(); // a reconnection keeps the text of the previous read
+    press(c.form->Button1); // a reconnection keeps the text of the previous read
     QCOMPARE(c.form->Edit4->text(), QString("ПУЛЬТ"));
-    c.form->Button5->click(); // "Читать" clears first
+    press(c.form->Button5); // "Читать" clears first
     QCOMPARE(c.form->Edit4->text(), QString("НЕТ ДАННЫХ"));
     b[1] = 0;
     c.sim.setBlock(b);
     c.form->Edit4->setText("typed");
     c.form->Edit2->setText("also typed");
-    c.form->Button1->click();
+    press(c.form->Button1);
     QCOMPARE(c.form->Edit4->text(), QString("typed"));
     // Neither text goes to the unit: offsets 1, 4 and 5 pass through.
     c.form->Edit4->setText("ТАРВИК2");
     c.form->Edit2->setText("9");
-    c.form->Button4->click();
+    press(c.form->Button4);
     QCOMPARE(c.sim.block(), b);
 }
 
@@ -359,7 +360,7 @@ void SettingsTest::writeBytesOnWire()
     QVERIFY(c.connect());
     const QByteArray before = c.sim.block();
     const int lines = logLines(*c.form).size();
-    c.form->Button4->click();
+    press(c.form->Button4);
     const QByteArray wire = c.sim.received();
     QCOMPARE(wire.size(), 1 + 512 + 2);
     QCOMPARE(wire.at(0), 'S');
@@ -379,15 +380,15 @@ void SettingsTest::writeReadBackJudged()
     TForm1 &f = *c.form;
     const QByteArray unit = c.sim.block();
     c.sim.ok("fault corrupt 3");
-    f.Button4->click();
+    press(f.Button4);
     c.sim.ok("fault none");
     QCOMPARE(logLines(f).last(), QString("Прочитано"));
-    f.Button4->click();
+    press(f.Button4);
     QCOMPARE(c.sim.block(), unit);
 
     c.sim.ok("fault misstore 3");
     const int lines = logLines(f).size();
-    f.Button4->click();
+    press(f.Button4);
     QCOMPARE(logLines(f).mid(lines),
              QStringList({"Запись настроек...", "Записано.", "Чтение настроек...", "ЖДИТЕ...",
                           "Ошибка записи: устройство хранит другие данные (3 байт)", "Прочитано"}));
@@ -400,7 +401,7 @@ void SettingsTest::readButton()
     ConnectedWindow c;
     QVERIFY(c.connect());
     const int lines = logLines(*c.form).size();
-    c.form->Button5->click();
+    press(c.form->Button5);
     QCOMPARE(c.sim.received(), QByteArray("RR"));
     QCOMPARE(logLines(*c.form).mid(lines), QStringList({"ЖДИТЕ...", "Прочитано"}));
     QCOMPARE(c.form->Edit9->text(), QString("1000"));
@@ -412,16 +413,16 @@ void SettingsTest::notConnected()
     QVERIFY(c.open());
     c.sim.ok("fault silent");
     TForm1 &form = *c.form;
-    form.Button1->click(); // fails: the port is open, the flag clear
+    press(form.Button1); // fails: the port is open, the flag clear
     c.sim.clearRecord();
     const QString log = form.Memo1->toPlainText();
     form.Edit5->setText("5");
     form.CheckBox4->setChecked(true);
-    form.Button4->click();
-    form.Button3->click();
+    press(form.Button4);
+    press(form.Button3);
     QCOMPARE(form.Edit5->text(), QString("5"));
     QVERIFY(form.CheckBox4->isChecked());
-    form.Button5->click(); // clears and waits, then stops
+    press(form.Button5); // clears and waits, then stops
     QCOMPARE(form.Edit5->text(), QString("НЕТ ДАННЫХ"));
     QVERIFY(!form.CheckBox4->isChecked());
     QCOMPARE(form.Memo1->toPlainText(), log);
@@ -439,7 +440,7 @@ void SettingsTest::badTextSendsNothing()
     f.Edit9->setText("abc");
     f.Edit12->setText("");
     ErrorBoxCatcher boxes;
-    f.Button4->click();
+    press(f.Button4);
     QTRY_COMPARE(boxes.texts.size(), 1);
     QCOMPARE(boxes.texts.first(), QString("'abc' is not a valid integer value."));
     QCOMPARE(boxes.titles.first(), QString("tst_settings"));
@@ -452,7 +453,7 @@ void SettingsTest::badTextSendsNothing()
     f.Edit9->setText("1");
     f.Edit12->setText("7");
     f.Edit13->setText("0x");
-    f.Button4->click();
+    press(f.Button4);
     QTRY_COMPARE(boxes.texts.size(), 2);
     QCOMPARE(boxes.texts.last(), QString("'0x' is not a valid integer value."));
     QCOMPARE(c.sim.received(), QByteArray());
@@ -474,7 +475,7 @@ void SettingsTest::everyFieldRejectsBadText()
             const QString where = QStringLiteral("%1 '%2': ").arg(field, text);
             const qsizetype shown = boxes.texts.size();
             edit->setText(text);
-            c.form->Button4->click();
+            press(c.form->Button4);
             QTRY_VERIFY2(boxes.texts.size() > shown, qPrintable(where + "no error box"));
             QVERIFY2(boxes.texts.mid(shown) ==
                          QStringList{"'" + text + "' is not a valid integer value."},
@@ -494,7 +495,7 @@ void SettingsTest::shortReplyTakesNothing()
     TForm1 &f = *c.form;
     const QByteArray held = transferBlock(f);
     c.sim.ok("fault short 100");
-    f.Button5->click();
+    press(f.Button5);
     QCOMPARE(logLines(f).last(), QString("Ошибка чтения: получено 100 из 512 байт"));
     QCOMPARE(transferBlock(f), held);
     QCOMPARE(f.Edit9->text(), QString("НЕТ ДАННЫХ"));
@@ -502,13 +503,13 @@ void SettingsTest::shortReplyTakesNothing()
     c.sim.ok("fault none");
     c.sim.clearRecord();
     ErrorBoxCatcher boxes;
-    f.Button4->click();
+    press(f.Button4);
     QTRY_COMPARE(boxes.texts.size(), 1);
     QCOMPARE(boxes.texts.first(), QString("'НЕТ ДАННЫХ' is not a valid integer value."));
     QCOMPARE(c.sim.received(), QByteArray());
 
     c.sim.ok("fault silent");
-    f.Button5->click();
+    press(f.Button5);
     QCOMPARE(logLines(f).last(), QString("Ошибка чтения: получено 0 из 512 байт"));
 }
 
@@ -519,7 +520,7 @@ void SettingsTest::writeNotTakenByPort()
     TForm1 &f = *c.form;
     c.sim.ok("hangup");
     f.Edit5->setText("77");
-    f.Button4->click();
+    press(f.Button4);
     const QStringList lines = logLines(f);
     QVERIFY(!lines.contains("Записано."));
     QCOMPARE(lines.mid(lines.size() - 3),
@@ -529,7 +530,7 @@ void SettingsTest::writeNotTakenByPort()
     QCOMPARE(f.Edit5->text(), QString("77")); // the typed values are kept for another try
     // The lost line has ended the connection: the reset sends nothing and says nothing.
     QVERIFY(!f.connected());
-    f.Button3->click();
+    press(f.Button3);
     QCOMPARE(logLines(f), lines);
 }
 
@@ -541,7 +542,7 @@ void SettingsTest::factoryResetIdentical()
     TForm1 &f = *c.form;
     const QString edit9 = f.Edit9->text();
     const int lines = logLines(f).size();
-    f.Button3->click();
+    press(f.Button3);
     const QByteArray factory = factoryBlockOver(start);
     QCOMPARE(c.sim.received(), QByteArray("S") + factory + QByteArray("RR"));
     QCOMPARE(logLines(f).mid(lines), QStringList({"Запись...", "Завдские настройки"}));
@@ -559,7 +560,7 @@ void SettingsTest::factoryResetWithDifferences()
     QVERIFY(c.connect(randomConsistentBlock(22)));
     c.sim.ok("fault misstore 3");
     const int lines = logLines(*c.form).size();
-    c.form->Button3->click();
+    press(c.form->Button3);
     QCOMPARE(logLines(*c.form).mid(lines),
              QStringList({"Запись...", "!!!!!!!!!!!!!!!!", "Ошибок:", "3", "!!!!!!!!!!!!!!!!"}));
 }
@@ -569,7 +570,7 @@ void SettingsTest::factoryResetSilentUnit()
     ConnectedWindow c;
     QVERIFY(c.connect(randomConsistentBlock(23)));
     c.sim.ok("fault short 0");
-    c.form->Button3->click();
+    press(c.form->Button3);
     // Nothing came back: every byte of the read-back area that differs counts, and its first
     // byte still holds the 'R' just sent.
     QCOMPARE(c.form->unit().readBack()[0], std::uint8_t('R'));
@@ -582,11 +583,11 @@ void SettingsTest::factoryResetShortAfterGoodOne()
 {
     ConnectedWindow c;
     QVERIFY(c.connect(randomConsistentBlock(24)));
-    c.form->Button3->click();
+    press(c.form->Button3);
     QCOMPARE(logLines(*c.form).last(), QString("Завдские настройки"));
     // The read-back area still holds the good answer; a short one must not pass for it.
     c.sim.ok("fault short 300");
-    c.form->Button3->click();
+    press(c.form->Button3);
     const QStringList lines = logLines(*c.form);
     QCOMPARE(lines.mid(lines.size() - 4),
              QStringList({"!!!!!!!!!!!!!!!!", "Ошибок:", "212", "!!!!!!!!!!!!!!!!"}));

@@ -7,6 +7,7 @@
 // TARVIK2_SOAK_OPS the number of operations, and TARVIK2_SOAK_TRACE=1 prints every operation.
 
 #include "app/tform1.h"
+#include "support/windowdriver.h"
 #include "service/trendchart.h"
 #include "support/errorboxcatcher.h"
 #include "support/simprocess.h"
@@ -981,7 +982,7 @@ void Soak::drainHeldTail()
     const QStringList measured = measuredTexts(m_form);
     const qint64 points = m_form.trend().count();
     m_sim.clearRecord();
-    m_form.Button7->click();
+    press(m_form.Button7);
     m_sim.settle();
     if (measuredTexts(m_form) != measured || m_form.trend().count() != points)
         report(Severity::DataCorrupted,
@@ -994,29 +995,29 @@ void Soak::run(Op op)
 {
     switch (op) {
     case Op::Connect:
-        m_form.Button1->click();
+        press(m_form.Button1);
         break;
     case Op::Read:
-        m_form.Button5->click();
+        press(m_form.Button5);
         break;
     case Op::Write:
-        m_form.Button4->click();
+        press(m_form.Button4);
         break;
     case Op::Reset:
-        m_form.Button3->click();
+        press(m_form.Button3);
         break;
     case Op::Messages:
-        m_form.Button6->click();
+        press(m_form.Button6);
         break;
     case Op::Siren:
-        m_form.Button8->click();
+        press(m_form.Button8);
         break;
     case Op::Ticks:
         for (int i = 0; i < m_ticks; ++i)
-            m_form.Timer1Timer();
+            tick(m_form);
         break;
     case Op::Measure:
-        m_form.Button7->click();
+        press(m_form.Button7);
         break;
     case Op::Hangup:
         m_heldWhenLost = m_programPortOk;
@@ -1028,7 +1029,7 @@ void Soak::run(Op op)
         m_portUp = true;
         break;
     case Op::Scan:
-        m_form.Button15->click();
+        press(m_form.Button15);
         break;
     case Op::UnitChanged:
         m_sim.setBlock(randomBlock());
@@ -1588,6 +1589,7 @@ void SoakTest::faultSoak()
     ErrorBoxCatcher boxes;
     std::optional<TForm1> form;
     form.emplace(nullptr, 100);
+    waitIdle(*form);
     Soak soak(*form, sim, com, boxes, seed, trace);
     sim.setBlock(soak.randomBlock());
 

@@ -126,8 +126,7 @@ struct Bench {
                                progress << value;
                                if (onProgress)
                                    onProgress(value);
-                           },
-                           [this] { return bar; })};
+                           })};
 
     bool start() { return sim.start() && channel.open(ComIndex); }
     void reset()
@@ -269,7 +268,7 @@ void TestUpload::messageUploadOnTheWire()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
 
     QCOMPARE(b.lines, MessageLog);
     // Counts 3 and 0 high byte first, then the three blocks; the remainders never go out.
@@ -287,7 +286,7 @@ void TestUpload::sirenUploadOnTheWire()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    b.upload.uploadSiren();
+    b.upload.run(SoundUpload::Set::Siren);
 
     QCOMPARE(b.lines, SirenLog);
     QCOMPARE(b.sim.received(), bytes({0x70, 0x00, 0x05}) + siren.left(5 * Block));
@@ -313,9 +312,9 @@ void TestUpload::uploadsInARow()
     for (bool s : isSiren) {
         b.reset();
         if (s)
-            b.upload.uploadSiren();
+            b.upload.run(SoundUpload::Set::Siren);
         else
-            b.upload.uploadMessages();
+            b.upload.run(SoundUpload::Set::Messages);
         QCOMPARE(b.lines, s ? SirenLog : MessageLog);
         QCOMPARE(b.bar, 0);
         expected += s ? sirenWire : messageWire;
@@ -363,7 +362,7 @@ void TestUpload::progress()
         b.reset();
         calls.clear();
         b.sim.clearRecord();
-        b.upload.uploadSiren();
+        b.upload.run(SoundUpload::Set::Siren);
         QCOMPARE(b.lines, SirenLog);
         QCOMPARE(calls, expected);
     }
@@ -382,7 +381,7 @@ void TestUpload::progressCarriesOverToPpk2()
         calls << ProgressCall{value, int(b.sim.receivedCount() - 5) / Block};
     };
 
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
 
     QCOMPARE(b.lines, MessageLog);
     QList<ProgressCall> expected{{0, 0}};
@@ -422,7 +421,7 @@ void TestUpload::missingFile()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    siren ? b.upload.uploadSiren() : b.upload.uploadMessages();
+    siren ? b.upload.run(SoundUpload::Set::Siren) : b.upload.run(SoundUpload::Set::Messages);
 
     QCOMPARE(b.lines, log);
     QCOMPARE(b.sim.received(), QByteArray());
@@ -437,7 +436,7 @@ void TestUpload::missingPpk2ThenPresent()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
     QCOMPARE(b.lines,
              MessageLog.mid(0, 2) + QStringList{QStringLiteral("Файл PPK2.wav не найден")});
     QCOMPARE(b.sim.received(), QByteArray());
@@ -446,7 +445,7 @@ void TestUpload::missingPpk2ThenPresent()
 
     const QByteArray ppk2 = writeWav(QStringLiteral("PPK2.wav"), 1, 0, 12);
     b.reset();
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
     QCOMPARE(b.lines, MessageLog);
     QCOMPARE(b.sim.received(),
              bytes({0x60, 0x00, 0x02, 0x00, 0x01}) + ppk1.left(2 * Block) + ppk2.left(Block));
@@ -463,7 +462,7 @@ void TestUpload::lockedFileCountsAsMissing()
     const int fd = ::open("PPK2.wav", O_RDONLY);
     QVERIFY(fd >= 0);
     QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
     ::close(fd);
 
     QCOMPARE(b.lines,
@@ -472,7 +471,7 @@ void TestUpload::lockedFileCountsAsMissing()
     QVERIFY(!isLocked(QStringLiteral("PPK1.wav")));
 
     b.reset();
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
     QCOMPARE(b.lines, MessageLog);
 }
 
@@ -488,7 +487,7 @@ void TestUpload::fileHeldWhileUploading()
             heldAt << line;
     };
 
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
 
     // Both are held from the moment PPK2.wav is open until the last line.
     QCOMPARE(heldAt, MessageLog.mid(2));
@@ -542,7 +541,7 @@ void TestUpload::rejectedFile()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    siren ? b.upload.uploadSiren() : b.upload.uploadMessages();
+    siren ? b.upload.run(SoundUpload::Set::Siren) : b.upload.run(SoundUpload::Set::Messages);
 
     // The opening lines up to the file refused, then the one line that says why.
     const int opened = badName == QStringLiteral("PPK2.wav") ? 2 : 1;
@@ -595,7 +594,7 @@ void TestUpload::lostUnit()
     b.sim.ok(fault);
 
     const qint64 start = b.clock.now();
-    b.upload.uploadSiren();
+    b.upload.run(SoundUpload::Set::Siren);
     const qint64 took = b.clock.now() - start;
 
     QCOMPARE(b.lines, SirenLog.mid(0, begun ? 4 : 2) + QStringList{line});
@@ -620,7 +619,7 @@ void TestUpload::garbageBetweenAcknowledgements()
     QVERIFY(b.start());
     b.sim.ok(QStringLiteral("fault garbage 3"));
 
-    b.upload.uploadMessages();
+    b.upload.run(SoundUpload::Set::Messages);
 
     QCOMPARE(b.lines, MessageLog);
     QCOMPARE(b.sim.received(),

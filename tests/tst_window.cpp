@@ -4,6 +4,7 @@
 // twice the size on a screen scaled by two.
 
 #include "app/apperror.h"
+#include "support/windowdriver.h"
 #include "app/handlerguard.h"
 #include "app/tform1.h"
 #include "device/intconv.h"
@@ -213,7 +214,7 @@ ErrorBox runAnsweringBox(const std::function<void()> &handler)
         box->accept();
     });
     poll.start();
-    HandlerGuard::instance().run(handler);
+    HandlerGuard::run(handler);
     poll.stop();
     return seen;
 }
@@ -314,6 +315,8 @@ void TestWindow::layout()
     QFETCH(bool, onServicePanel);
 
     TForm1 form(nullptr, 100);
+
+    waitIdle(form);
     QVERIFY(showWindow(form));
     auto *w = form.findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(w);
@@ -344,6 +347,7 @@ void TestWindow::layout()
 void TestWindow::windowFrame()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QCOMPARE(form.pos(), QPoint(1184, 124)); // stored, not centred
     QVERIFY(showWindow(form));
 
@@ -369,6 +373,7 @@ void TestWindow::windowFrame()
 void TestWindow::background()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(showWindow(form));
     const QImage shot = form.grab().toImage();
     QCOMPARE(shot.size(), QSize(664, 640));
@@ -385,6 +390,7 @@ void TestWindow::background()
 void TestWindow::tabOrder()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(showWindow(form));
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -418,6 +424,7 @@ void TestWindow::tabOrder()
 void TestWindow::serviceTabOrder()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(showWindow(form));
     QTest::mouseClick(form.Button11, Qt::LeftButton);
     QVERIFY(form.Panel7->isVisible());
@@ -450,6 +457,7 @@ void TestWindow::serviceTabOrder()
 void TestWindow::startUpState()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(showWindow(form));
 
     QCOMPARE(form.ComboBox1->count(), 40);
@@ -517,6 +525,8 @@ void TestWindow::startUpRanges()
     QFETCH(int, position);
 
     TForm1 form(nullptr, 100);
+
+    waitIdle(form);
     QObject *control = form.findChild<QObject *>(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(control);
     if (auto *bar = qobject_cast<QSlider *>(control)) {
@@ -538,6 +548,7 @@ void TestWindow::startUpRanges()
 void TestWindow::fieldStates()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(showWindow(form));
     QVERIFY(!form.Edit21->isEnabled());
     QVERIFY(form.Edit22->isReadOnly());
@@ -553,6 +564,7 @@ void TestWindow::fieldStates()
 void TestWindow::clearallTwice()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     // Fields that hold data, and bars away from their cleared positions.
     form.Edit4->setText(QStringLiteral("ТАРВИК2"));
     form.Edit9->setText(QStringLiteral("17"));
@@ -616,6 +628,8 @@ void TestWindow::stepButtons()
     QFETCH(QString, echo);
 
     TForm1 form(nullptr, 100);
+
+    waitIdle(form);
     QVERIFY(showWindow(form));
     form.TrackBar2->setValue(start);
     QCOMPARE(form.Edit21->text(), QString::number(start));
@@ -631,6 +645,7 @@ void TestWindow::stepButtons()
 void TestWindow::volumeByKeyboard()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(showWindow(form));
     QCOMPARE(form.TrackBar3->value(), 2);
     for (int expected = 3; expected <= 9; ++expected) {
@@ -693,6 +708,8 @@ void TestWindow::handlerError()
     QFETCH(QString, text);
 
     TForm1 form(nullptr, 100);
+
+    waitIdle(form);
     QVERIFY(showWindow(form));
 
     bool before = false;
@@ -734,6 +751,7 @@ void TestWindow::handlerError()
 void TestWindow::productPicture()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     QVERIFY(showWindow(form));
     QVERIFY(!form.Image1->isVisible());
 
@@ -800,6 +818,7 @@ int main(int argc, char *argv[])
     app.setAttribute(Qt::AA_Use96Dpi, true);
     if (argc == 3 && qstrcmp(argv[1], "--draw") == 0) {
         TForm1 form(nullptr, 100);
+        waitIdle(form);
         if (!showWindow(form) || !form.grab().toImage().save(QString::fromLocal8Bit(argv[2])))
             return 1;
         return 0;

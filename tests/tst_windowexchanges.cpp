@@ -3,6 +3,7 @@
 // does when the line, the unit or a file misbehaves.
 
 #include "app/apperror.h"
+#include "support/windowdriver.h"
 #include "app/handlerguard.h"
 #include "app/tform1.h"
 #include "support/connectedwindow.h"
@@ -89,11 +90,12 @@ void WindowExchangesTest::uploadButtonsNeedConnection()
     write("PPK2.wav", wav(2, 'c'));
     sim.ok("fault silent");
     TForm1 form(nullptr, 100);
-    form.Button1->click(); // the port opens, the handshake fails
+    waitIdle(form);
+    press(form.Button1); // the port opens, the handshake fails
     sim.clearRecord();
     const QString log = form.Memo1->toPlainText();
-    form.Button6->click();
-    form.Button8->click();
+    press(form.Button6);
+    press(form.Button8);
     QCOMPARE(sim.received(), QByteArray());
     QCOMPARE(form.Memo1->toPlainText(), log);
 }
@@ -106,11 +108,12 @@ void WindowExchangesTest::sirenThroughWindow()
     const QByteArray file = wav(3, 's');
     write("SIREN.wav", file);
     TForm1 form(nullptr, 100);
-    form.Button1->click();
+    waitIdle(form);
+    press(form.Button1);
     QVERIFY(form.connected());
     sim.clearRecord();
     const int lines = logLines(form).size();
-    form.Button8->click();
+    press(form.Button8);
     QCOMPARE(logLines(form).mid(lines),
              QStringList({"Открытие SIREN.WAV", "Соединение с устройством ...", "Успешно",
                           "Запись SIREN", "Успешно"}));
@@ -128,16 +131,17 @@ void WindowExchangesTest::messagesThroughWindow()
     QVERIFY(sim.start());
     write("PPK1.wav", wav(2, '1'));
     TForm1 form(nullptr, 100);
-    form.Button1->click();
+    waitIdle(form);
+    press(form.Button1);
     sim.clearRecord();
     int lines = logLines(form).size();
-    form.Button6->click();
+    press(form.Button6);
     QCOMPARE(logLines(form).mid(lines),
              QStringList({"Открытие PPK1.WAV", "Открытие PPK2.WAV", "Файл PPK2.wav не найден"}));
     QCOMPARE(sim.received(), QByteArray());
     write("PPK2.wav", wav(1, '2'));
     lines = logLines(form).size();
-    form.Button6->click(); // no new connect needed
+    press(form.Button6); // no new connect needed
     QCOMPARE(logLines(form).mid(lines),
              QStringList({"Открытие PPK1.WAV", "Открытие PPK2.WAV", "Соединение с устройством...",
                           "Успешно", "Запись PPK1", "Записано", "Запись PPK2", "Записано"}));
@@ -153,15 +157,16 @@ void WindowExchangesTest::noTickInsideUpload()
     write("SIREN.wav", wav(40, 'x'));
     sim.ok("fault late 15"); // every reply late: the upload takes a while
     TForm1 form(nullptr, 100);
-    form.Button1->click();
+    waitIdle(form);
+    press(form.Button1);
     sim.ok("fault none");
-    form.Button1->click();
+    press(form.Button1);
     QVERIFY(form.connected());
-    form.Button9->click(); // polling on
+    press(form.Button9); // polling on
     QTRY_VERIFY(sim.received().count('\x10') >= 2);
     sim.ok("fault late 5");
     sim.clearRecord();
-    form.Button8->click();
+    press(form.Button8);
     QVERIFY(logLines(form).last() == "Успешно");
     QTRY_VERIFY(sim.received().endsWith('\x10')); // polling goes on afterwards
     const QByteArray wire = sim.received();
@@ -170,7 +175,7 @@ void WindowExchangesTest::noTickInsideUpload()
     QVERIFY(start >= 0);
     const QByteArray upload = wire.mid(start, 3 + 40 * 512);
     QCOMPARE(upload, QByteArray("\x70\x00\x28", 3) + wav(40, 'x').mid(44, 40 * 512));
-    form.Button9->click();
+    press(form.Button9);
 }
 
 void WindowExchangesTest::noTickInsideSettingsWrite()
@@ -179,16 +184,17 @@ void WindowExchangesTest::noTickInsideSettingsWrite()
     SimProcess sim(folder.path(), "COM5");
     QVERIFY(sim.start());
     TForm1 form(nullptr, 10); // the 10 s pause takes 1 s: many ticks would fit in it
-    form.Button1->click();
-    form.Button9->click();
+    waitIdle(form);
+    press(form.Button1);
+    press(form.Button9);
     QTRY_VERIFY(sim.received().count('\x10') >= 2);
     sim.clearRecord();
-    form.Button4->click();
+    press(form.Button4);
     const QByteArray wire = sim.received();
     const qsizetype s = wire.indexOf('S');
     QVERIFY(s >= 0);
     QCOMPARE(wire.mid(s + 513, 1), QByteArray("R"));
-    form.Button9->click();
+    press(form.Button9);
 }
 
 void WindowExchangesTest::userInputDroppedWhileBusy()
@@ -197,13 +203,18 @@ void WindowExchangesTest::userInputDroppedWhileBusy()
     SimProcess sim(folder.path(), "COM5");
     QVERIFY(sim.start());
     TForm1 form(nullptr, 1); // "Читать" waits a real second
+    waitIdle(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Button1->click();
+    press(form.Button1);
     sim.clearRecord();
-    // A press on "ЗАПИСЬ" arriving during the pause must not run after it.
-    QTimer::singleShot(300, [&] { QTest::mouseClick(form.Button4, Qt::LeftButton); });
-    form.Button5->click();
+    // A press on "ЗАПИСЬ" arriving during the pause, through the window as the user's does,
+    // must not run after it.
+    QTimer::singleShot(300, [&] {
+        QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {},
+                          form.Button4->mapTo(&form, form.Button4->rect().center()));
+    });
+    press(form.Button5);
     QCoreApplication::processEvents();
     QCOMPARE(sim.received(), QByteArray("RR"));
 }
@@ -222,41 +233,41 @@ void WindowExchangesTest::strayRepliesNeverShift()
     for (const char *fault : {"fault garbage-once 3", "fault shift-once 5 1",
                               "fault shift-once 5 3", "fault shift-once 5 20"}) {
         c.sim.ok(fault);
-        f.Button5->click();
+        press(f.Button5);
         c.sim.settle();
         if (logLines(f).last() != QString("Прочитано")) {
             QVERIFY2(logLines(f).last().startsWith(QString("Ошибка чтения: ")), fault);
             QCOMPARE(f.Edit5->text(), QString("НЕТ ДАННЫХ"));
-            f.Button5->click();
+            press(f.Button5);
             QCOMPARE(logLines(f).last(), QString("Прочитано"));
         }
         QVERIFY2(f.Edit1->text() == QString::number(quint8(unit[0])), fault);
         QVERIFY2(f.Edit5->text() == QString::number(quint8(unit[6])), fault);
         c.sim.clearRecord();
-        f.Button4->click(); // the unit's own block goes back unchanged
+        press(f.Button4); // the unit's own block goes back unchanged
         QVERIFY2(c.sim.received().mid(0, 513) == QByteArray("S") + unit, fault);
     }
 
     c.sim.ok("measure 1 2 3 4 5 6");
     c.sim.ok("fault late 300");
     const QStringList before = measuredTexts(f);
-    f.Button7->click();
+    press(f.Button7);
     QCOMPARE(measuredTexts(f), before);
     QTest::qWait(400); // the late reply is in the driver now
     c.sim.ok("fault none");
     c.sim.ok("measure 7 8 9 10 11 12");
-    f.Button7->click();
+    press(f.Button7);
     QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
 
     // Junk ahead of a measurement and its tail a moment later; replies that come after their
     // time-out, one request after another.
     c.sim.ok("fault shift-once 3 1");
-    f.Button7->click();
+    press(f.Button7);
     QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
     c.sim.ok("measure 1 2 3 4 5 6");
     c.sim.ok("fault late 200");
-    for (int tick = 0; tick < 4; ++tick) {
-        f.Timer1Timer();
+    for (int n = 0; n < 4; ++n) {
+        tick(f);
         QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
     }
     QTest::qWait(300);
@@ -264,11 +275,11 @@ void WindowExchangesTest::strayRepliesNeverShift()
     c.sim.ok("measure 7 8 9 10 11 12");
 
     c.sim.ok("fault tail-once 5"); // the rest comes glued ahead of the next reply
-    f.Button7->click();
-    f.Button7->click();
+    press(f.Button7);
+    press(f.Button7);
     QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
     c.sim.ok("measure 13 14 15 16 17 18");
-    f.Button7->click();
+    press(f.Button7);
     QCOMPARE(measuredTexts(f), QStringList({"13", "14", "15", "16", "17", "18"}));
 }
 
@@ -286,7 +297,7 @@ void WindowExchangesTest::lostLineSaidOnce()
     QCOMPARE(logLines(f).mid(lines), QStringList({"Связь с устройством потеряна"}));
     QVERIFY(!f.connected());
     c.sim.ok("reopen");
-    f.Button1->click();
+    press(f.Button1);
     QVERIFY(f.connected());
     QCOMPARE(logLines(f).last(), QString("Прочитано"));
 }
@@ -299,7 +310,8 @@ void WindowExchangesTest::unaskedInputIsBounded()
     PtyPeer peer;
     folder.link("COM5", peer.slavePath());
     TForm1 form(nullptr, 100);
-    form.Button1->click(); // no answer: the port stays open, as a failed handshake leaves it
+    waitIdle(form);
+    press(form.Button1); // no answer: the port stays open, as a failed handshake leaves it
     QVERIFY(form.channel().isOpen());
     const QByteArray chatter(4096, 'x');
     qint64 taken = 0;
@@ -321,7 +333,7 @@ void WindowExchangesTest::unaskedInputIsBounded()
         }
     });
     answer.start(2);
-    form.Button7->click(); // the chatter is dropped before the request
+    press(form.Button7); // the chatter is dropped before the request
     QCOMPARE(measuredTexts(form), QStringList({"257", "257", "257", "257", "257", "257"}));
 }
 
@@ -336,7 +348,7 @@ void WindowExchangesTest::inputKeptWhilePolling()
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     c.sim.ok("fault silent");
     f.Edit5->clear();
-    f.Button9->click(); // polling on
+    press(f.Button9); // polling on
     const QString typed = "1234567890";
     for (int i = 0; i < typed.size(); ++i)
         QTimer::singleShot(37 * i, [&f, c = typed[i]] { QTest::keyClick(f.Edit5, c.toLatin1()); });
@@ -351,7 +363,7 @@ void WindowExchangesTest::onlyRegularFilesUploaded()
     ConnectedWindow c;
     QVERIFY(c.connect());
     QCOMPARE(::mkfifo("SIREN.wav", 0600), 0); // would wait for a writer for ever
-    c.form->Button8->click();
+    press(c.form->Button8);
     QCOMPARE(logLines(*c.form).mid(logLines(*c.form).size() - 2),
              QStringList({"Открытие SIREN.WAV", "Файл SIREN.wav: это не обычный файл"}));
     QCOMPARE(c.sim.received(), QByteArray());
@@ -373,7 +385,7 @@ void WindowExchangesTest::fileChangedMidUploadSendsTheOriginal()
             f.resize(44 + 150 * 512);
         }
     });
-    c.form->Button8->click();
+    press(c.form->Button8);
     QCOMPARE(logLines(*c.form).last(), QString("Успешно"));
     QCOMPARE(c.sim.received(), QByteArray("\x70\x00\xC8", 3) + original.mid(44, 200 * 512));
 }
@@ -382,6 +394,7 @@ void WindowExchangesTest::fileChangedMidUploadSendsTheOriginal()
 void WindowExchangesTest::errorBoxFromNestedHandlerTakesKeys()
 {
     TForm1 form(nullptr, 100);
+    waitIdle(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     bool forced = false;
@@ -395,8 +408,7 @@ void WindowExchangesTest::errorBoxFromNestedHandlerTakesKeys()
             box->done(0);
         }
     });
-    HandlerGuard &guard = HandlerGuard::instance();
-    guard.run([&guard] { guard.run([] { throw ConversionError("x"); }); });
+    HandlerGuard::run([] { HandlerGuard::run([] { throw ConversionError("x"); }); });
     QVERIFY2(!forced, "the box took no key");
 }
 

@@ -85,7 +85,7 @@ bool SoundUpload::send(const Sounds &sounds)
             return false;
         report(Event::Kind::Sent, slot, blocks);
     }
-    m_view.setProgress(0);
+    setProgress(0);
     return true;
 }
 
@@ -134,11 +134,11 @@ bool SoundUpload::startExchange(std::uint8_t command, const std::uint8_t *counts
            await(Reply::Data);
 }
 
-// One file's blocks, each acknowledged with 'U' and 0xFF before the next goes out. The bar
+// One file's blocks, each acknowledged with 'U' and 0xFF before the next goes out. The progress
 // moves one step every blocks / 100 blocks (every block below 100) and stops at full.
 bool SoundUpload::sendBlocks(int slot, const QByteArray &data, std::uint32_t blocks)
 {
-    m_view.setProgress(0);
+    setProgress(0);
     const std::uint32_t step = blocks / 100;
     report(Event::Kind::Sending, slot, blocks);
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
@@ -149,9 +149,8 @@ bool SoundUpload::sendBlocks(int slot, const QByteArray &data, std::uint32_t blo
         report(Event::Kind::BlockDone, slot, n + 1);
         if (++m_counter >= step) {
             m_counter = 0;
-            const int position = m_view.progress();
-            if (position < ProgressMax)
-                m_view.setProgress(position + 1);
+            if (m_progress < ProgressMax)
+                setProgress(m_progress + 1);
         }
     }
     return true;
@@ -187,8 +186,14 @@ void SoundUpload::report(Event::Kind kind, int slot, std::uint32_t blocks)
     m_view.report(event);
 }
 
+void SoundUpload::setProgress(int value)
+{
+    m_progress = value;
+    m_view.setProgress(value);
+}
+
 void SoundUpload::fail(Event::Kind kind)
 {
     report(kind);
-    m_view.setProgress(0);
+    setProgress(0);
 }

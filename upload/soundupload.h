@@ -18,7 +18,7 @@ class Clock;
 // or the siren ("SIREN.wav", command 0x70), in sound blocks that the unit acknowledges one by
 // one with 'U' and 0xFF. Files are taken by bare name from the current folder; every file is
 // checked and read before the first byte goes out. What happens is reported step by step to
-// the view, which turns it into its own texts; the progress bar (0..100) moves as the blocks
+// the view, which turns it into its own texts, and so is the progress (0..100) as the blocks
 // go.
 //
 // The two halves also stand alone: load() reads and checks a set's files once, and send()
@@ -55,7 +55,6 @@ public:
     struct View {
         std::function<void(const Event &)> report;
         std::function<void(int)> setProgress;
-        std::function<int()> progress;
     };
 
     // A set's files as they were read and checked: the whole blocks of each, which are what
@@ -79,8 +78,6 @@ public:
     // True when every block of every file was acknowledged. The files stay open, and held for
     // this program alone, until the upload is over.
     bool run(Set set);
-    bool uploadMessages() { return run(Set::Messages); }
-    bool uploadSiren() { return run(Set::Siren); }
 
     // Opens, checks and reads the set's files from these paths, in the set's order, each held
     // only while it is read (so one file may stand for both). Reports Opening and Refused;
@@ -100,10 +97,12 @@ private:
     bool await(std::uint8_t reply);
     void report(Event::Kind kind, int slot = 0, std::uint32_t blocks = 0);
     void fail(Event::Kind kind);
+    void setProgress(int value);
 
     UnitLink &m_link;
     const Clock &m_clock;
     View m_view;
     Set m_set = Set::Messages;
-    std::uint32_t m_counter = 0; // blocks since the bar last moved; kept from PPK1 to PPK2
+    std::uint32_t m_counter = 0; // blocks since the progress last moved; kept from PPK1 to PPK2
+    int m_progress = 0;
 };

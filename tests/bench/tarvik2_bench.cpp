@@ -2,6 +2,8 @@
 // the line time; run through scripts/bench.
 
 #include "app/tform1.h"
+#include "serial/serialchannel.h"
+#include "support/windowdriver.h"
 #include "device/commands.h"
 #include "device/settingsprocedures.h"
 #include "device/unitlink.h"
@@ -93,7 +95,7 @@ bool readButton(TForm1 &form, const QString &adapter)
     for (int i = 0; i < 3; ++i) {
         QElapsedTimer t;
         t.start();
-        form.Button5->click();
+        press(form.Button5);
         times.push_back(double(t.nsecsElapsed()) / 1e6);
         if (!form.Memo1->toPlainText().endsWith(QStringLiteral("Прочитано")))
             return false;
@@ -115,7 +117,7 @@ bool connectToRead(TForm1 &form, const QString &adapter, bool judged)
     for (int i = 0; i < 7; ++i) {
         QElapsedTimer t;
         t.start();
-        form.Button1->click();
+        press(form.Button1);
         times.push_back(double(t.nsecsElapsed()) / 1e6);
         if (!form.Memo1->toPlainText().endsWith(QStringLiteral("Прочитано")))
             return false;
@@ -154,7 +156,7 @@ bool sirenUpload(TForm1 &form, int blocks, const QString &adapter, double target
     const double cpu0 = cpuSeconds();
     QElapsedTimer t;
     t.start();
-    form.Button8->click();
+    press(form.Button8);
     const double wall = double(t.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
     QDir::setCurrent(previous);
@@ -189,7 +191,7 @@ double tickCostMs(TForm1 &form, int ticks, int &y)
 
 bool trendCost(TForm1 &form)
 {
-    form.Button11->click();
+    press(form.Button11);
     form.show();
     QCoreApplication::processEvents();
     int y = 0;

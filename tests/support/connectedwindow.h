@@ -2,6 +2,7 @@
 
 #include "app/tform1.h"
 #include "support/simprocess.h"
+#include "support/windowdriver.h"
 
 #include <optional>
 
@@ -21,7 +22,7 @@ struct ConnectedWindow {
         if (!block.isEmpty())
             sim.setBlock(block);
         form.emplace(nullptr, 100);
-        return true;
+        return waitIdle(*form);
     }
 
     // open() and "Подключить"; the wire record then starts empty. True when connected.
@@ -29,8 +30,11 @@ struct ConnectedWindow {
     {
         if (!open(block))
             return false;
-        form->Button1->click();
+        const bool ended = press(form->Button1);
         sim.clearRecord();
+        if (!form->connected())
+            qWarning().noquote() << (ended ? "not connected:" : "connect never ended:")
+                                 << form->Memo1->toPlainText();
         return form->connected();
     }
 };
