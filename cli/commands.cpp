@@ -107,8 +107,8 @@ int ports()
 
 int info(const QList<Port> &ports)
 {
-    return runOnPorts(ports, [](const Port &port, const Output &out) {
-        Session session(port, out);
+    return runOnPorts(ports, [](const Port &port, const Output &out, UnitSession &unitSession) {
+        Session session(port, out, unitSession);
         Block block;
         if (const int status = session.connectAndRead(block))
             return status;
@@ -127,131 +127,133 @@ int info(const QList<Port> &ports)
 
 int read(const QList<Port> &ports, const QString &outPattern)
 {
-    return runOnPorts(ports, [&outPattern](const Port &port, const Output &out) {
-        Session session(port, out);
-        Block block;
-        if (const int status = session.connectAndRead(block))
-            return status;
-        const QByteArray json = SettingsFile::write(block, port.name, isoNow());
-        if (outPattern.isEmpty()) {
-            for (const QByteArray &line : json.trimmed().split('\n')) {
-                if (!out.result(QString::fromUtf8(line)))
-                    return Status::BadInput;
-            }
-            return Status::Done;
-        }
-        const QString name = portFileName(outPattern, port);
-        if (!saveFile(name, json, out))
-            return Status::BadInput;
-        out.note(QStringLiteral("settings saved to %1").arg(name));
-        return Status::Done;
-    });
+    return runOnPorts(ports,
+                      [&outPattern](const Port &port, const Output &out, UnitSession &unitSession) {
+                          Session session(port, out, unitSession);
+                          Block block;
+                          if (const int status = session.connectAndRead(block))
+                              return status;
+                          const QByteArray json = SettingsFile::write(block, port.name, isoNow());
+                          if (outPattern.isEmpty()) {
+                              for (const QByteArray &line : json.trimmed().split('\n')) {
+                                  if (!out.result(QString::fromUtf8(line)))
+                                      return Status::BadInput;
+                              }
+                              return Status::Done;
+                          }
+                          const QString name = portFileName(outPattern, port);
+                          if (!saveFile(name, json, out))
+                              return Status::BadInput;
+                          out.note(QStringLiteral("settings saved to %1").arg(name));
+                          return Status::Done;
+                      });
 }
 
 int write(const QList<Port> &ports, const WriteOptions &options)
 {
     Interrupts::install();
-    const int worst = runOnPorts(ports, [&options](const Port &port, const Output &out) {
-        Session session(port, out);
-        Block unit;
-        if (const int status = session.connectAndRead(unit))
-            return status;
+    const int worst = runOnPorts(
+        ports, [&options](const Port &port, const Output &out, UnitSession &unitSession) {
+            Session session(port, out, unitSession);
+            Block unit;
+            if (const int status = session.connectAndRead(unit))
+                return status;
 
-        Block outgoing = options.whole ? options.file.block : unit;
-        // Informative fields go back as the unit holds them, whatever the file says.
-        for (const SettingsFields::Field &field : SettingsFields::all()) {
-            if (!field.written)
-                std::copy_n(unit.begin() + field.offset, field.width,
-                            outgoing.begin() + field.offset);
-        }
-        SettingsFile::layOver(outgoing, options.wanted);
-        if (options.whole && !options.force && options.file.block[1] != unit[1]) {
-            out.note(QStringLiteral("the file was read from device type %1, this unit is type "
-                                    "%2; --force writes it all the same. Nothing was sent")
-                         .arg(options.file.block[1])
-                         .arg(unit[1]));
-            return Status::BadInput;
-        }
-        // Only what the write changes is range-checked: an odd byte the unit already holds
-        // goes back as it is.
-        for (const SettingsFields::Difference &d :
-             SettingsFields::compare(unit.data(), outgoing.data())) {
-            if (!d.field)
-                continue;
-            const int value = SettingsFields::value(*d.field, outgoing.data());
-            if (!SettingsFields::inRange(*d.field, value)) {
-                out.note(QStringLiteral("%1: %2 is outside the allowed %3-%4. Nothing was sent")
-                             .arg(QLatin1String(d.field->key))
-                             .arg(value)
-                             .arg(d.field->min)
-                             .arg(d.field->max));
+            Block outgoing = options.whole ? options.file.block : unit;
+            // Informative fields go back as the unit holds them, whatever the file says.
+            for (const SettingsFields::Field &field : SettingsFields::all()) {
+                if (!field.written)
+                    std::copy_n(unit.begin() + field.offset, field.width,
+                                outgoing.begin() + field.offset);
+            }
+            SettingsFile::layOver(outgoing, options.wanted);
+            if (options.whole && !options.force && options.file.block[1] != unit[1]) {
+                out.note(QStringLiteral("the file was read from device type %1, this unit is type "
+                                        "%2; --force writes it all the same. Nothing was sent")
+                             .arg(options.file.block[1])
+                             .arg(unit[1]));
                 return Status::BadInput;
             }
-        }
-        const std::vector<QString> changes =
-            SettingsFile::differenceLines(unit.data(), outgoing.data());
-        for (const QString &line : changes)
-            out.result(line);
-        if (options.dryRun) {
-            out.note(changes.empty() ? QStringLiteral("nothing would change; nothing was sent")
-                                     : QStringLiteral("dry run: nothing was sent"));
-            return Status::Done;
-        }
+            // Only what the write changes is range-checked: an odd byte the unit already holds
+            // goes back as it is.
+            for (const SettingsFields::Difference &d :
+                 SettingsFields::compare(unit.data(), outgoing.data())) {
+                if (!d.field)
+                    continue;
+                const int value = SettingsFields::value(*d.field, outgoing.data());
+                if (!SettingsFields::inRange(*d.field, value)) {
+                    out.note(QStringLiteral("%1: %2 is outside the allowed %3-%4. Nothing was sent")
+                                 .arg(QLatin1String(d.field->key))
+                                 .arg(value)
+                                 .arg(d.field->min)
+                                 .arg(d.field->max));
+                    return Status::BadInput;
+                }
+            }
+            const std::vector<QString> changes =
+                SettingsFile::differenceLines(unit.data(), outgoing.data());
+            for (const QString &line : changes)
+                out.result(line);
+            if (options.dryRun) {
+                out.note(changes.empty() ? QStringLiteral("nothing would change; nothing was sent")
+                                         : QStringLiteral("dry run: nothing was sent"));
+                return Status::Done;
+            }
 
-        const QString held = QStringLiteral("interrupted: the block was sent and not verified");
-        Interrupts::Block guard(
-            out, held,
-            options.verify ? QStringLiteral("interrupted: the unit is storing the block; the "
-                                            "tool ends after its pause, or at once at a "
-                                            "second Ctrl+C")
-                           : QString());
-        if (!guard.begin()) {
-            out.note(QStringLiteral("interrupted: nothing was sent"));
-            return Interrupts::status();
-        }
-        out.note(options.verify ? QStringLiteral("writing; the read-back follows in %1 s")
-                                      .arg(SettingsWrite::PauseMs / 1000)
-                                : QStringLiteral("writing"));
-        SettingsWrite write(session.link(), session.clock());
-        if (!write.send(outgoing)) {
-            guard.done(QStringLiteral("the port did not take the settings; the line is lost"));
-            return Status::NoAnswer;
-        }
-        guard.sent();
-        if (!options.verify) {
+            const QString held = QStringLiteral("interrupted: the block was sent and not verified");
+            Interrupts::Block guard(
+                out, held,
+                options.verify ? QStringLiteral("interrupted: the unit is storing the block; the "
+                                                "tool ends after its pause, or at once at a "
+                                                "second Ctrl+C")
+                               : QString());
+            if (!guard.begin()) {
+                out.note(QStringLiteral("interrupted: nothing was sent"));
+                return Interrupts::status();
+            }
+            out.note(options.verify ? QStringLiteral("writing; the read-back follows in %1 s")
+                                          .arg(SettingsWrite::PauseMs / 1000)
+                                    : QStringLiteral("writing"));
+            SettingsWrite write(session.link(), session.clock());
+            if (!write.send(outgoing)) {
+                guard.done(QStringLiteral("the port did not take the settings; the line is lost"));
+                return Status::NoAnswer;
+            }
+            guard.sent();
+            if (!options.verify) {
+                guard.done();
+                out.result(QStringLiteral("written, not verified"));
+                return Status::Done;
+            }
+            if (!pauseWatchingLine(session)) {
+                guard.done(QStringLiteral("the line was lost after the block was sent, before the "
+                                          "read-back: the unit may hold only part of it"));
+                return Status::NoAnswer;
+            }
+            if (Interrupts::requested()) {
+                guard.done(held);
+                return Interrupts::status();
+            }
+            const UnitLink::BlockReply readBack = SettingsRead(session.link()).run();
             guard.done();
-            out.result(QStringLiteral("written, not verified"));
+            const VerifiedWrite::Result result =
+                VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
+            switch (result.outcome) {
+            case VerifiedWrite::Outcome::NoReadBack:
+                return session.incomplete(result.readBack, QStringLiteral("read-back"));
+            case VerifiedWrite::Outcome::Differs:
+                out.note(QStringLiteral("the read-back differs from what was written:"));
+                for (const QString &line :
+                     SettingsFile::differenceLines(result.sent.data(), result.back.data(),
+                                                   QStringLiteral(" written, read back ")))
+                    out.note(QStringLiteral("  ") + line);
+                return Status::Mismatch;
+            case VerifiedWrite::Outcome::Verified:
+                break;
+            }
+            out.result(QStringLiteral("written and verified"));
             return Status::Done;
-        }
-        if (!pauseWatchingLine(session)) {
-            guard.done(QStringLiteral("the line was lost after the block was sent, before the "
-                                      "read-back: the unit may hold only part of it"));
-            return Status::NoAnswer;
-        }
-        if (Interrupts::requested()) {
-            guard.done(held);
-            return Interrupts::status();
-        }
-        const UnitLink::BlockReply readBack = SettingsRead(session.link()).run();
-        guard.done();
-        const VerifiedWrite::Result result =
-            VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
-        switch (result.outcome) {
-        case VerifiedWrite::Outcome::NoReadBack:
-            return session.incomplete(result.readBack, QStringLiteral("read-back"));
-        case VerifiedWrite::Outcome::Differs:
-            out.note(QStringLiteral("the read-back differs from what was written:"));
-            for (const QString &line :
-                 SettingsFile::differenceLines(result.sent.data(), result.back.data(),
-                                               QStringLiteral(" written, read back ")))
-                out.note(QStringLiteral("  ") + line);
-            return Status::Mismatch;
-        case VerifiedWrite::Outcome::Verified:
-            break;
-        }
-        out.result(QStringLiteral("written and verified"));
-        return Status::Done;
-    });
+        });
     // An interrupted run ends with the signal's status, whatever the ports came to.
     return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
@@ -259,45 +261,46 @@ int write(const QList<Port> &ports, const WriteOptions &options)
 int reset(const QList<Port> &ports)
 {
     Interrupts::install();
-    const int worst = runOnPorts(ports, [](const Port &port, const Output &out) {
-        Session session(port, out);
-        Block unit;
-        // The bytes past the factory values go back as the unit holds them, so they are read
-        // first; a block that does not come whole is never written.
-        if (const int status = session.connectAndRead(unit))
-            return status;
-        const QString held =
-            QStringLiteral("interrupted: the factory settings were sent and not checked");
-        Interrupts::Block guard(out, held);
-        if (!guard.begin()) {
-            out.note(QStringLiteral("interrupted: nothing was sent"));
-            return Interrupts::status();
-        }
-        FactoryReset reset(session.link());
-        if (!reset.send()) {
-            guard.done(
-                QStringLiteral("the port did not take the factory settings; the line is lost"));
-            return Status::NoAnswer;
-        }
-        guard.sent();
-        if (Interrupts::requested()) {
-            guard.done(held);
-            return Interrupts::status();
-        }
-        const int differences = reset.check();
-        guard.done();
-        if (differences == 0) {
-            out.result(QStringLiteral("factory settings written and checked"));
-            return Status::Done;
-        }
-        // No answer, or a short or garbled one, says nothing about what the unit holds.
-        if (!reset.readBack().complete())
-            return session.incomplete(reset.readBack(), QStringLiteral("factory-reset check"));
-        out.note(QStringLiteral("factory-reset check failed: %1 of %2 bytes differ")
-                     .arg(differences)
-                     .arg(SettingsBlock::Size));
-        return Status::Mismatch;
-    });
+    const int worst =
+        runOnPorts(ports, [](const Port &port, const Output &out, UnitSession &unitSession) {
+            Session session(port, out, unitSession);
+            Block unit;
+            // The bytes past the factory values go back as the unit holds them, so they are read
+            // first; a block that does not come whole is never written.
+            if (const int status = session.connectAndRead(unit))
+                return status;
+            const QString held =
+                QStringLiteral("interrupted: the factory settings were sent and not checked");
+            Interrupts::Block guard(out, held);
+            if (!guard.begin()) {
+                out.note(QStringLiteral("interrupted: nothing was sent"));
+                return Interrupts::status();
+            }
+            FactoryReset reset(session.link());
+            if (!reset.send()) {
+                guard.done(
+                    QStringLiteral("the port did not take the factory settings; the line is lost"));
+                return Status::NoAnswer;
+            }
+            guard.sent();
+            if (Interrupts::requested()) {
+                guard.done(held);
+                return Interrupts::status();
+            }
+            const int differences = reset.check();
+            guard.done();
+            if (differences == 0) {
+                out.result(QStringLiteral("factory settings written and checked"));
+                return Status::Done;
+            }
+            // No answer, or a short or garbled one, says nothing about what the unit holds.
+            if (!reset.readBack().complete())
+                return session.incomplete(reset.readBack(), QStringLiteral("factory-reset check"));
+            out.note(QStringLiteral("factory-reset check failed: %1 of %2 bytes differ")
+                         .arg(differences)
+                         .arg(SettingsBlock::Size));
+            return Status::Mismatch;
+        });
     // An interrupted run ends with the signal's status, whatever the ports came to.
     return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
@@ -404,8 +407,9 @@ private:
 int upload(const QList<Port> &ports, const UploadOptions &options)
 {
     const bool bar = ports.size() == 1 && Output::errorIsTerminal();
-    return runOnPorts(ports, [&options, bar](const Port &port, const Output &out) {
-        Session session(port, out);
+    return runOnPorts(ports, [&options, bar](const Port &port, const Output &out,
+                                             UnitSession &unitSession) {
+        Session session(port, out, unitSession);
         if (const int status = session.connect())
             return status;
         UploadProgress progress(out, options, bar);
@@ -431,8 +435,9 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
     g_interrupted = false;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    return runOnPorts(ports, [&options](const Port &port, const Output &out) {
-        Session session(port, out);
+    return runOnPorts(ports, [&options](const Port &port, const Output &out,
+                                        UnitSession &unitSession) {
+        Session session(port, out, unitSession);
         if (const int status = session.connect())
             return status;
         const bool toFile = !options.csvPattern.isEmpty();
@@ -511,8 +516,11 @@ int diffSide(const QString &side, Block &block)
             out.note(error.isEmpty() ? QStringLiteral("%1: name one port").arg(side) : error);
             return Status::BadInput;
         }
-        Session session(ports->first(), Output(ports->first().name + QStringLiteral(": ")));
-        return session.connectAndRead(block);
+        return runOnPort(ports->first(), Output(ports->first().name + QStringLiteral(": ")),
+                         [&block](const Port &port, const Output &out, UnitSession &unitSession) {
+                             Session session(port, out, unitSession);
+                             return session.connectAndRead(block);
+                         });
     }
     QString error;
     const std::optional<QByteArray> text = Files::readSmall(side, &error);

@@ -2,38 +2,50 @@
 
 #include "cli/status.h"
 
-#include <QThread>
 #include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
 
+int runOnPort(const Port &port, const Output &out, const PortJob &job)
+{
+    const auto unit = UnitSession::serialPort(clockSpeedup());
+    if (!unit->running()) {
+        out.note(QStringLiteral("not tried: the system would not start a thread for it"));
+        return Status::NoPort;
+    }
+    UnitSession &session = *unit;
+    return unit->call([&](UnitLink &) { return job(port, out, session); }).result();
+}
+
 int runOnPorts(const QList<Port> &ports, const PortJob &job)
 {
     if (ports.size() == 1)
-        return job(ports.first(), Output());
-    // A port's status stays unset when its thread never ran: the system would not start it.
-    std::vector<std::optional<int>> statuses(std::size_t(ports.size()));
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (qsizetype i = 0; i < ports.size(); ++i) {
-        const Port port = ports[i];
-        std::optional<int> *status = &statuses[std::size_t(i)];
-        threads.emplace_back(QThread::create([port, status, &job] {
-            *status = job(port, Output(port.name + QStringLiteral(": ")));
-        }));
-        threads.back()->start();
+        return runOnPort(ports.first(), Output(), job);
+    // Every port's job is given to its own session at once; they run side by side.
+    std::vector<std::unique_ptr<UnitSession>> units;
+    std::vector<std::optional<QFuture<int>>> results;
+    for (const Port &port : ports) {
+        units.push_back(UnitSession::serialPort(clockSpeedup()));
+        UnitSession &unit = *units.back();
+        if (!unit.running()) {
+            results.emplace_back();
+            continue;
+        }
+        const Output out(port.name + QStringLiteral(": "));
+        results.emplace_back(
+            unit.call([&job, port, out, &unit](UnitLink &) { return job(port, out, unit); }));
     }
-    for (const auto &thread : threads)
-        thread->wait();
     int worst = Status::Done;
     for (qsizetype i = 0; i < ports.size(); ++i) {
-        std::optional<int> &status = statuses[std::size_t(i)];
-        if (!status) {
+        std::optional<QFuture<int>> &result = results[std::size_t(i)];
+        int status = Status::NoPort;
+        if (result)
+            status = result->result();
+        else
             Output(ports[i].name + QStringLiteral(": "))
                 .note(QStringLiteral("not tried: the system would not start a thread for it"));
-            status = Status::NoPort;
-        }
-        worst = std::max(worst, *status);
+        worst = std::max(worst, status);
     }
     return worst;
 }

@@ -61,8 +61,8 @@ int clockSpeedup()
     return speedup;
 }
 
-Session::Session(const Port &port, Output out)
-    : m_port(port), m_out(std::move(out)), m_clock(clockSpeedup())
+Session::Session(const Port &port, Output out, UnitSession &unit)
+    : m_port(port), m_out(std::move(out)), m_unit(unit), m_channel(unit.line()), m_link(unit.link())
 {
 }
 
@@ -80,7 +80,7 @@ int Session::openPort()
         m_port.index >= 0 ? m_channel.open(m_port.index) : m_channel.openDevice(m_port.path);
     if (opened)
         return Status::Done;
-    using Failure = SerialChannel::OpenFailure;
+    using Failure = Line::OpenFailure;
     QString reason;
     switch (m_channel.lastOpenFailure()) {
     case Failure::NoDevice:

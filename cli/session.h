@@ -4,7 +4,7 @@
 #include "device/clock.h"
 #include "device/settingsblock.h"
 #include "device/unitlink.h"
-#include "serial/serialchannel.h"
+#include "device/unitsession.h"
 
 #include <QList>
 #include <QString>
@@ -30,18 +30,17 @@ QString portFileName(const QString &pattern, const Port &port);
 // The clock of the unit's long pauses. Tests speed it up through $TARVIK2_CLOCK_SPEEDUP.
 int clockSpeedup();
 
-// One port's conversation with one unit. Every step says on the output what went wrong and
-// returns the exit status it calls for (Status::Done when it went well). The session keeps its
-// own copy of the output, so that a caller may hand it one made for the occasion.
+// One port's conversation with one unit, on the unit session's thread (see runOnPorts). Every
+// step says on the output what went wrong and returns the exit status it calls for
+// (Status::Done when it went well). The session keeps its own copy of the output, so that a
+// caller may hand it one made for the occasion.
 class Session {
 public:
-    Session(const Port &port, Output out);
+    Session(const Port &port, Output out, UnitSession &unit);
     ~Session();
 
-    UnitLink &link() { return m_link; }
-    const Clock &clock() const { return m_clock; }
-    const Output &out() const { return m_out; }
-    const Port &port() const { return m_port; }
+    UnitLink &link() { return m_unit.link(); }
+    const Clock &clock() const { return m_unit.clock(); }
 
     // Opens the port and asks for the handshake.
     int connect();
@@ -51,15 +50,15 @@ public:
     int connectAndRead(SettingsBlock::Block &block);
     // The status for a reply that was not complete, after saying why.
     int incomplete(const UnitLink::BlockReply &reply, const QString &what);
-    bool lineLost() const { return m_channel.hasFailed(); }
+    bool lineLost() const { return m_unit.line().hasFailed(); }
 
 private:
     int openPort();
 
     Port m_port;
     Output m_out;
-    SerialChannel m_channel;
-    UnitLink m_link{m_channel};
-    SteadyClock m_clock;
+    UnitSession &m_unit;
+    Line &m_channel;
+    UnitLink &m_link;
     bool m_connected = false;
 };

@@ -6,8 +6,11 @@ UnitSession::UnitSession(const LineMaker &makeLine, std::unique_ptr<Clock> clock
     : m_ownClock(std::move(clock)), m_clock(m_ownClock.get())
 {
     start();
-    QMetaObject::invokeMethod(
-        m_worker, [this, &makeLine] { m_ownLine = makeLine(); }, Qt::BlockingQueuedConnection);
+    if (m_running)
+        QMetaObject::invokeMethod(
+            m_worker, [this, &makeLine] { m_ownLine = makeLine(); }, Qt::BlockingQueuedConnection);
+    else
+        m_ownLine = makeLine(); // never used: no job runs
     m_line = m_ownLine.get();
     m_link.emplace(*m_line);
     m_line->setLossHandler([this] { emit lineLost(); });
@@ -32,11 +35,14 @@ void UnitSession::start()
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread.start();
+    m_running = m_thread.isRunning();
 }
 
 UnitSession::~UnitSession()
 {
     // The line's last words (a lost line's queued close) and its end happen on its own thread.
+    if (!m_running)
+        return;
     QMetaObject::invokeMethod(
         m_worker,
         [this] {

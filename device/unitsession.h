@@ -43,7 +43,8 @@ public:
     Line &line() { return *m_line; }
     UnitLink &link() { return *m_link; }
 
-    // Runs job(link) on the session's thread after the jobs given before it.
+    // Runs job(link) on the session's thread after the jobs given before it (never, when the
+    // session is not running).
     template <typename Job> auto call(Job job) -> QFuture<std::invoke_result_t<Job &, UnitLink &>>
     {
         using Result = std::invoke_result_t<Job &, UnitLink &>;
@@ -60,6 +61,8 @@ public:
         return future;
     }
 
+    // False when the system would not start the session's thread: no job can run then.
+    bool running() const { return m_running; }
     // Jobs given and not yet over.
     bool busy() const { return m_pending.load() > 0; }
 
@@ -79,4 +82,5 @@ private:
     const Clock *m_clock = nullptr;
     std::optional<UnitLink> m_link;
     std::atomic<int> m_pending{0};
+    bool m_running = false;
 };

@@ -34,6 +34,8 @@ public:
 
     // Closes what is open, then opens list index 0..39 ("COM1".."COM40") exclusively.
     virtual bool open(int index) = 0;
+    // The same for a device named by its path.
+    virtual bool openDevice(const QString &path) = 0;
     virtual void close() = 0;
     // Whether list index 0..39 could be opened now; the line itself is not touched.
     virtual bool canOpen(int index) const = 0;

@@ -36,8 +36,7 @@ public:
     SerialChannel &operator=(const SerialChannel &) = delete;
 
     bool open(int index) override;
-    // The same for a device path named directly.
-    bool openDevice(const QString &path);
+    bool openDevice(const QString &path) override;
     void close() override;
     bool isOpen() const override;
 
