@@ -6,6 +6,7 @@
 #include "serial/comnames.h"
 #include "serial/portscan.h"
 #include "service/trendchart.h"
+#include "version.h"
 
 #include <QIcon>
 #include <QScrollBar>
@@ -27,6 +28,7 @@ TForm1::TForm1(QWidget *parent, int clockSpeedup)
 {
     loadAssets();
     setupUi(this);
+    setWindowTitle(QStringLiteral("ТАРВИК2 V" TARVIK2_VERSION));
     // A dialog frame with the title only: no close, minimise or maximise button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(ClientWidth, ClientHeight);

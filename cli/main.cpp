@@ -7,6 +7,7 @@
 #include "cli/status.h"
 #include "device/commands.h"
 #include "upload/soundupload.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,10 +22,6 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-
-#ifndef TARVIK2_VERSION
-#define TARVIK2_VERSION "unknown"
-#endif
 
 namespace {
 
