@@ -188,7 +188,9 @@ void TForm1::Button15Click()
     m_channel.close();
     Memo1->clear();
     log(QStringLiteral("Доступные порты"));
-    for (const QString &port : PortScan::freePorts(m_channel))
+    // "Сканировать" probes COM1 ... COM20, the ports the window has always listed as free.
+    constexpr int ScannedPorts = 20;
+    for (const QString &port : PortScan::freePorts(m_channel, ScannedPorts))
         log(port);
     log(QStringLiteral("-------------"));
 }

@@ -8,6 +8,7 @@
 #include "device/settingsverify.h"
 #include "serial/adapter.h"
 #include "serial/comnames.h"
+#include "serial/portscan.h"
 #include "serial/serialchannel.h"
 #include "service/measurement.h"
 
@@ -93,10 +94,9 @@ bool pauseWatchingLine(Session &session)
 int ports()
 {
     const Output out;
-    for (int index = 0; index < ComNames::Count; ++index) {
+    const SerialChannel channel;
+    for (const int index : PortScan::freeIndices(channel, ComNames::Count)) {
         const QString path = ComNames::devicePath(index);
-        if (!SerialChannel::probe(path))
-            continue;
         const QFileInfo info(path);
         const QString device = info.isSymLink() ? info.symLinkTarget() : path;
         out.result(ComNames::name(index) + QLatin1Char(' ') + device + QStringLiteral("  ") +
