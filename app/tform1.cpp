@@ -157,6 +157,30 @@ void TForm1::Button1Click()
     logOpenFailure();
 }
 
+// Why a port did not open, in the log's words.
+static QString openReasonText(const Line::OpenReason &reason)
+{
+    using Failure = Line::OpenFailure;
+    switch (reason.failure) {
+    case Failure::NoDevice:
+        return QStringLiteral("устройство не найдено");
+    case Failure::Permission:
+        return reason.accessOrBusy ? QStringLiteral("нет доступа или порт занят")
+                                   : QStringLiteral("нет доступа");
+    case Failure::Busy:
+        return QStringLiteral("порт занят другой программой");
+    case Failure::NotSerial:
+        return reason.folder ? QStringLiteral("это папка, а не порт")
+                             : QStringLiteral("это не последовательный порт");
+    case Failure::Other:
+        return QStringLiteral("порт не открывается (ошибка %1)").arg(reason.portError);
+    case Failure::None:
+    case Failure::NoIndex:
+        break;
+    }
+    return {};
+}
+
 // Says why the port could not be opened, and how to fix it where the user can.
 void TForm1::logOpenFailure()
 {
@@ -170,7 +194,7 @@ void TForm1::logOpenFailure()
     }
     QString line = QStringLiteral("%1 (%2): %3")
                        .arg(ComNames::name(selectedPort()), m_channel.lastOpenDevice(),
-                            m_channel.lastOpenReason());
+                            openReasonText(m_channel.lastOpenReason()));
     if (failure == Failure::Permission)
         line += QStringLiteral(". Добавьте пользователя в группу dialout "
                                "(sudo usermod -aG dialout $USER) и войдите в систему заново");

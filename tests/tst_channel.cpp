@@ -289,15 +289,15 @@ void ChannelTest::openFailureReasons()
     QVERIFY(!channel.open(6)); // COM7 points nowhere
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NoDevice);
     QCOMPARE(channel.lastOpenDevice(), folder.path() + "/nowhere");
-    QCOMPARE(channel.lastOpenReason(), QString("устройство не найдено"));
-    folder.link("COM7", "/dev/null"); // a device, but no terminal: said in the log's words
+    folder.link("COM7", "/dev/null"); // a device, but no terminal
     QVERIFY(!channel.open(6));
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NotSerial);
     QCOMPARE(channel.lastOpenDevice(), QString("/dev/null"));
-    QCOMPARE(channel.lastOpenReason(), QString("это не последовательный порт"));
+    QVERIFY(!channel.lastOpenReason().folder);
     folder.link("COM7", folder.path()); // a directory
     QVERIFY(!channel.open(6));
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NotSerial);
+    QVERIFY(channel.lastOpenReason().folder);
     QVERIFY(!channel.isOpen());
 }
 

@@ -214,6 +214,12 @@ void ConnectionTest::portThatCannotBeOpened()
     QCOMPARE(lines.size(), 3);
     // The device the link points at, not the link.
     QCOMPARE(lines[2], "COM5 (" + folder.path() + "/nowhere): устройство не найдено");
+    folder.link("COM5", "/dev/null"); // a device, but no terminal
+    form.Button1->click();
+    QCOMPARE(logLines(form).last(), QString("COM5 (/dev/null): это не последовательный порт"));
+    folder.link("COM5", folder.path());
+    form.Button1->click();
+    QCOMPARE(logLines(form).last(), "COM5 (" + folder.path() + "): это папка, а не порт");
 
     // A port that another program holds.
     SimProcess sim(folder.path(), "COM5");
