@@ -16,7 +16,7 @@ void SteadyClock::sleep(int ms) const
         const qint64 left = end - now();
         if (left <= 0)
             return;
-        // Real milliseconds to sleep, in slices short enough to keep the window painted.
+        // Real milliseconds to sleep, in slices no longer than the idle hook may wait.
         const qint64 realLeft = (left + m_speedup - 1) / m_speedup;
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(realLeft, 20)));
     }

@@ -22,8 +22,8 @@ public:
     explicit SteadyClock(int speedup = 1);
 
     qint64 now() const override;
-    // The idle hook (when set) is called every few milliseconds meanwhile, so that the window
-    // can paint what the handler has changed.
+    // The idle hook (when set) is called every few milliseconds meanwhile, so that a caller on
+    // an event loop keeps it turning through the wait.
     void sleep(int ms) const override;
 
     void setIdleHook(std::function<void()> hook) { m_idle = std::move(hook); }

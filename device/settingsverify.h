@@ -9,7 +9,7 @@
 // The check of a settings write: the read-back after the unit's pause, compared byte for byte
 // with what was sent. Only a confirmed read-back is compared; one that came short, shifted or
 // unconfirmed proves nothing and is reported as such. The one judgement for every writer of
-// the block (the window's write and the command-line tool's).
+// the block.
 namespace VerifiedWrite {
 
 enum class Outcome {

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 namespace {
-constexpr int IdleSliceMs = 25;      // how often a waiting receive lets the window paint
+constexpr int IdleSliceMs = 25;      // how often a waiting receive calls the idle hook
 constexpr int WriteTimeoutMs = 5000; // a driver that takes no bytes for this long has failed
 // Unasked input is held up to this much; beyond it the driver's own buffer fills and the
 // line is throttled or dropped by the system. Far above the longest reply (512 bytes).
@@ -239,8 +239,8 @@ bool SerialChannel::moreFollows(int quietMs)
 
 void SerialChannel::idleIfDue()
 {
-    // Paced over all receives, so that a long run of short ones (an upload) lets the window
-    // paint too.
+    // Paced over all receives, so that a long run of short ones (an upload) calls the hook
+    // too.
     if (!m_idle)
         return;
     if (!m_sinceIdle.isValid() || m_sinceIdle.elapsed() >= IdleSliceMs) {

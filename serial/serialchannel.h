@@ -58,8 +58,8 @@ public:
     // The device behind the open port, read when it was opened.
     const Adapter &adapter() const override { return m_adapter; }
 
-    // Called every few tens of milliseconds while receives run, so that the window can paint
-    // what the running handler has changed.
+    // Called every few tens of milliseconds while receives run, so that a caller on an event
+    // loop keeps it turning through a transfer.
     void setIdleHook(std::function<void()> hook) { m_idle = std::move(hook); }
 
     // True after the line was lost (the adapter was unplugged, the other end hung up), until
@@ -73,8 +73,8 @@ public:
 private:
     void noteFault();
     void idleIfDue();
-    // Waits up to ms (in slices that let the window paint) for input; false once the line has
-    // turned out lost.
+    // Waits up to ms (in slices, calling the idle hook between them) for input; false once the
+    // line has turned out lost.
     bool waitForInput(qint64 ms);
     // Takes whatever has come in, into nowhere; true when anything had.
     bool drop();
