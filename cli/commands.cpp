@@ -24,19 +24,40 @@ namespace Commands {
 namespace {
 
 using SettingsBlock::Block;
+using SettingsLayout::FieldId;
 
 QString deviceTypeName(int code)
 {
-    switch (code) {
-    case 1:
-        return QStringLiteral("TARVIK2");
-    case 2:
-        return QStringLiteral("console");
-    case 3:
-        return QStringLiteral("input module");
-    default:
+    const std::optional<SettingsBlock::DeviceType> type = SettingsBlock::deviceType(code);
+    if (!type)
         return QStringLiteral("unknown");
+    switch (*type) {
+    case SettingsBlock::DeviceType::Announcer:
+        return QStringLiteral("TARVIK2");
+    case SettingsBlock::DeviceType::Console:
+        return QStringLiteral("console");
+    case SettingsBlock::DeviceType::InputModule:
+        return QStringLiteral("input module");
     }
+    return QStringLiteral("unknown");
+}
+
+// What the plan refuses, in the tool's words, or nothing when it may be sent.
+std::optional<QString> refusalText(const WritePlan::Plan &plan)
+{
+    if (plan.foreignType)
+        return QStringLiteral("the file was read from device type %1, this unit is type %2; "
+                              "--force writes it all the same. Nothing was sent")
+            .arg(plan.foreignType->block)
+            .arg(plan.foreignType->unit);
+    if (plan.refusals.empty())
+        return std::nullopt;
+    const WritePlan::Refusal &first = plan.refusals.front();
+    return QStringLiteral("%1: %2 is outside the allowed %3-%4. Nothing was sent")
+        .arg(QLatin1String(first.field->key))
+        .arg(first.value)
+        .arg(first.field->min)
+        .arg(first.field->max);
 }
 
 // What stands behind the port and how long the tool waits for its line to fall quiet.
@@ -112,13 +133,15 @@ int info(const QList<Port> &ports)
         Block block;
         if (const int status = session.connectAndRead(block))
             return status;
-        out.result(
-            QStringLiteral("device_type: %1 (%2)").arg(block[1]).arg(deviceTypeName(block[1])));
-        for (const char *key : {"software_version", "network_address", "alert_zone"}) {
-            const SettingsFields::Field &field = *SettingsFields::find(QLatin1String(key));
+        const int type =
+            SettingsBlock::value(SettingsLayout::field(FieldId::DeviceType), block.data());
+        out.result(QStringLiteral("device_type: %1 (%2)").arg(type).arg(deviceTypeName(type)));
+        for (const FieldId id :
+             {FieldId::SoftwareVersion, FieldId::NetworkAddress, FieldId::AlertZone}) {
+            const SettingsLayout::Field &field = SettingsLayout::field(id);
             out.result(QStringLiteral("%1: %2")
-                           .arg(QLatin1String(key))
-                           .arg(SettingsFields::value(field, block.data())));
+                           .arg(QLatin1String(field.key))
+                           .arg(SettingsBlock::value(field, block.data())));
         }
         out.result(QStringLiteral("line: ") + adapterText(session.link().line().adapter()));
         return Status::Done;
@@ -157,39 +180,17 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         if (const int status = session.connectAndRead(unit))
             return status;
 
-        Block outgoing = options.whole ? options.file.block : unit;
-        // Informative fields go back as the unit holds them, whatever the file says.
-        for (const SettingsFields::Field &field : SettingsFields::all()) {
-            if (!field.written)
-                std::copy_n(unit.begin() + field.offset, field.width,
-                            outgoing.begin() + field.offset);
-        }
-        SettingsFile::layOver(outgoing, options.wanted);
-        if (options.whole && !options.force && options.file.block[1] != unit[1]) {
-            out.note(QStringLiteral("the file was read from device type %1, this unit is type "
-                                    "%2; --force writes it all the same. Nothing was sent")
-                         .arg(options.file.block[1])
-                         .arg(unit[1]));
+        WritePlan::Request request{options.wanted, std::nullopt, options.force};
+        if (options.whole)
+            request.whole = options.file.block;
+        const WritePlan::Plan plan = WritePlan::plan(unit, request);
+        if (const std::optional<QString> refusal = refusalText(plan)) {
+            out.note(*refusal);
             return Status::BadInput;
         }
-        // Only what the write changes is range-checked: an odd byte the unit already holds
-        // goes back as it is.
-        for (const SettingsFields::Difference &d :
-             SettingsFields::compare(unit.data(), outgoing.data())) {
-            if (!d.field)
-                continue;
-            const int value = SettingsFields::value(*d.field, outgoing.data());
-            if (!SettingsFields::inRange(*d.field, value)) {
-                out.note(QStringLiteral("%1: %2 is outside the allowed %3-%4. Nothing was sent")
-                             .arg(QLatin1String(d.field->key))
-                             .arg(value)
-                             .arg(d.field->min)
-                             .arg(d.field->max));
-                return Status::BadInput;
-            }
-        }
+        const Block &outgoing = plan.outgoing;
         const std::vector<QString> changes =
-            SettingsFile::differenceLines(unit.data(), outgoing.data());
+            SettingsFile::differenceLines(plan.differences, unit.data(), outgoing.data());
         for (const QString &line : changes)
             out.result(line);
         if (options.dryRun) {
@@ -241,9 +242,9 @@ int write(const QList<Port> &ports, const WriteOptions &options)
             return session.incomplete(result.readBack, QStringLiteral("read-back"));
         case VerifiedWrite::Outcome::Differs:
             out.note(QStringLiteral("the read-back differs from what was written:"));
-            for (const QString &line :
-                 SettingsFile::differenceLines(result.sent.data(), result.back.data(),
-                                               QStringLiteral(" written, read back ")))
+            for (const QString &line : SettingsFile::differenceLines(
+                     result.differences, result.sent.data(), result.back.data(),
+                     QStringLiteral(" written, read back ")))
                 out.note(QStringLiteral("  ") + line);
             return Status::Mismatch;
         case VerifiedWrite::Outcome::Verified:
@@ -528,7 +529,7 @@ int diffSide(const QString &side, Block &block)
         return Status::BadInput;
     }
     block = contents->block;
-    SettingsFile::layOver(block, contents->fields);
+    WritePlan::layOver(block, contents->fields);
     return Status::Done;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "device/settingsblock.h"
-#include "device/settingsfields.h"
 #include "device/unitlink.h"
 
 #include <vector>
@@ -23,7 +22,7 @@ struct Result {
     UnitLink::BlockReply readBack;
     SettingsBlock::Block sent{};
     SettingsBlock::Block back{}; // the read-back, when it was complete
-    std::vector<SettingsFields::Difference> differences;
+    std::vector<SettingsBlock::Difference> differences;
     int bytesDiffering = 0; // of the 512
 };
 
