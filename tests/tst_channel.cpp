@@ -2,7 +2,7 @@
 // terminals: one driven byte by byte by the test, and the unit simulator.
 
 #include "device/clock.h"
-#include "device/commands.h"
+#include "device/protocol.h"
 #include "device/unitlink.h"
 #include "serial/comnames.h"
 #include "serial/serialchannel.h"

@@ -2,8 +2,8 @@
 // the line time; run through scripts/bench.
 
 #include "app/tform1.h"
-#include "device/commands.h"
-#include "device/settingsprocedures.h"
+#include "device/blockprocedures.h"
+#include "device/protocol.h"
 #include "device/unitlink.h"
 #include "service/trendchart.h"
 #include "support/simprocess.h"

@@ -1,10 +1,10 @@
-#include "cli/commands.h"
+#include "cli/subcommands.h"
 
 #include "cli/files.h"
 #include "cli/interrupts.h"
 #include "cli/runner.h"
 #include "cli/status.h"
-#include "device/settingsprocedures.h"
+#include "device/blockprocedures.h"
 #include "device/settingsverify.h"
 #include "serial/adapter.h"
 #include "serial/comnames.h"

@@ -1,11 +1,11 @@
 // tarvik2-cli: the command-line companion of the window, for backups, commissioning many
 // units and measurement logs.
 
-#include "cli/commands.h"
 #include "cli/files.h"
 #include "cli/output.h"
 #include "cli/status.h"
-#include "device/commands.h"
+#include "cli/subcommands.h"
+#include "device/protocol.h"
 #include "device/settingslayout.h"
 #include "upload/soundupload.h"
 #include "version.h"
