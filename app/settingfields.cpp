@@ -9,26 +9,33 @@
 namespace {
 
 const QString NoData = QStringLiteral("НЕТ ДАННЫХ");
-using Values = SettingsBlock::Values;
+using SettingsBlock::Values;
+using Id = SettingsLayout::FieldId;
 
-// One control bound to one value of the block: a text box or a track bar to a number, a
-// check box to a flag.
+// One control bound to one field of the block: a text box or a track bar to a number, a check
+// box to a flag.
 struct FieldRow {
     QWidget *control;
-    std::int32_t *(*number)(Values &);
-    bool *(*flag)(Values &);
+    Id field;
     // The version box keeps its text when the fields go to no data.
-    bool keptWithoutData;
+    bool keptWithoutData = false;
 };
 
-FieldRow number(QWidget *control, std::int32_t *(*value)(Values &), bool kept = false)
+// The window's name for the device type byte, or nothing for a code it does not name.
+std::optional<QString> deviceTypeText(int code)
 {
-    return {control, value, nullptr, kept};
-}
-
-FieldRow flag(QCheckBox *control, bool *(*value)(Values &))
-{
-    return {control, nullptr, value, false};
+    const std::optional<SettingsBlock::DeviceType> type = SettingsBlock::deviceType(code);
+    if (!type)
+        return std::nullopt;
+    switch (*type) {
+    case SettingsBlock::DeviceType::Announcer:
+        return QStringLiteral("ТАРВИК2");
+    case SettingsBlock::DeviceType::Console:
+        return QStringLiteral("ПУЛЬТ");
+    case SettingsBlock::DeviceType::InputModule:
+        return QStringLiteral("Модуль входов");
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -38,33 +45,32 @@ FieldRow flag(QCheckBox *control, bool *(*value)(Values &))
 static std::vector<FieldRow> fieldRows(const TForm1 &f)
 {
     return {
-        number(
-            f.Edit1, [](Values &v) { return &v.version; }, true),
-        number(f.Edit5, [](Values &v) { return &v.address; }),
-        number(f.Edit6, [](Values &v) { return &v.zone; }),
-        number(f.Edit7, [](Values &v) { return &v.boardDrift; }),
-        number(f.Edit8, [](Values &v) { return &v.lineDrift; }),
-        number(f.Edit9, [](Values &v) { return &v.signalDeparture; }),
-        number(f.Edit10, [](Values &v) { return &v.openLevel; }),
-        number(f.Edit11, [](Values &v) { return &v.inputShortLevel; }),
-        number(f.Edit12, [](Values &v) { return &v.triggerLevel; }),
-        number(f.Edit20, [](Values &v) { return &v.lineShortLevel; }),
-        flag(f.CheckBox5, [](Values &v) { return &v.relay[0]; }),
-        flag(f.CheckBox6, [](Values &v) { return &v.relay[1]; }),
-        flag(f.CheckBox7, [](Values &v) { return &v.relay[2]; }),
-        flag(f.CheckBox8, [](Values &v) { return &v.relay[3]; }),
-        flag(f.CheckBox9, [](Values &v) { return &v.relay[4]; }),
-        flag(f.CheckBox10, [](Values &v) { return &v.relay[5]; }),
-        flag(f.CheckBox1, [](Values &v) { return &v.supervise[0]; }),
-        flag(f.CheckBox2, [](Values &v) { return &v.supervise[1]; }),
-        flag(f.CheckBox3, [](Values &v) { return &v.supervise[2]; }),
-        flag(f.CheckBox4, [](Values &v) { return &v.supervise[3]; }),
-        flag(f.CheckBox11, [](Values &v) { return &v.litOnDuty; }),
-        flag(f.CheckBox12, [](Values &v) { return &v.blinkOnFire; }),
-        number(f.TrackBar1, [](Values &v) { return &v.blinkRate; }),
-        number(f.TrackBar2, [](Values &v) { return &v.supervisionFrequency; }),
-        number(f.TrackBar3, [](Values &v) { return &v.volume; }),
-        number(f.Edit13, [](Values &v) { return &v.boardDeparture; }),
+        {f.Edit1, Id::SoftwareVersion, true},
+        {f.Edit5, Id::NetworkAddress},
+        {f.Edit6, Id::AlertZone},
+        {f.Edit7, Id::BoardCurrentDrift},
+        {f.Edit8, Id::AlertLineDrift},
+        {f.Edit9, Id::SignalDepartureTime},
+        {f.Edit10, Id::OpenLineLevel},
+        {f.Edit11, Id::InputShortCircuitLevel},
+        {f.Edit12, Id::TriggerLevel},
+        {f.Edit20, Id::LineShortCircuitLevel},
+        {f.CheckBox5, Id::RelayOnPpk1},
+        {f.CheckBox6, Id::RelayOnPpk2},
+        {f.CheckBox7, Id::RelayOnGochs},
+        {f.CheckBox8, Id::RelayOnLineInput},
+        {f.CheckBox9, Id::RelayOnConsole},
+        {f.CheckBox10, Id::RelayOnSiren},
+        {f.CheckBox1, Id::SupervisePpk1},
+        {f.CheckBox2, Id::SupervisePpk2},
+        {f.CheckBox3, Id::SuperviseGochs},
+        {f.CheckBox4, Id::SuperviseConsoleLink},
+        {f.CheckBox11, Id::BoardLitOnDuty},
+        {f.CheckBox12, Id::BoardBlinksOnFire},
+        {f.TrackBar1, Id::BoardBlinkRate},
+        {f.TrackBar2, Id::SupervisionFrequency},
+        {f.TrackBar3, Id::MessageVolume},
+        {f.Edit13, Id::BoardCurrentDepartureTime},
     };
 }
 
@@ -93,19 +99,18 @@ void TForm1::Button13Click() { TrackBar2->setValue(TrackBar2->value() + 1); }
 
 void TForm1::Button14Click() { TrackBar2->setValue(TrackBar2->value() - 1); }
 
-void TForm1::showSettings(const SettingsBlock::Values &shown)
+void TForm1::showSettings(const SettingsBlock::Values &v)
 {
-    Values v = shown;
-    Edit2->setText(QString::number(v.launchCount));
-    if (const auto type = SettingsBlock::deviceTypeText(v.deviceType))
+    Edit2->setText(QString::number(v[Id::LaunchCount]));
+    if (const auto type = deviceTypeText(v[Id::DeviceType]))
         Edit4->setText(*type);
     for (const FieldRow &row : fieldRows(*this)) {
         if (auto *edit = qobject_cast<QLineEdit *>(row.control))
-            edit->setText(QString::number(*row.number(v)));
+            edit->setText(QString::number(v[row.field]));
         else if (auto *bar = qobject_cast<QSlider *>(row.control))
-            bar->setValue(*row.number(v));
+            bar->setValue(v[row.field]);
         else if (auto *box = qobject_cast<QCheckBox *>(row.control))
-            box->setChecked(*row.flag(v));
+            box->setChecked(v[row.field] != 0);
     }
 }
 
@@ -114,11 +119,11 @@ SettingsBlock::Values TForm1::windowSettings() const
     Values v;
     for (const FieldRow &row : fieldRows(*this)) {
         if (auto *edit = qobject_cast<QLineEdit *>(row.control))
-            *row.number(v) = toInteger(edit->text());
+            v[row.field] = toInteger(edit->text());
         else if (auto *bar = qobject_cast<QSlider *>(row.control))
-            *row.number(v) = bar->value();
+            v[row.field] = bar->value();
         else if (auto *box = qobject_cast<QCheckBox *>(row.control))
-            *row.flag(v) = box->isChecked();
+            v[row.field] = box->isChecked() ? 1 : 0;
     }
     return v;
 }

@@ -1,8 +1,8 @@
 // Reading, writing and factory-resetting the unit's settings block: the procedures' results
 // in the window's fields and log.
 
-#include "device/settingsprocedures.h"
 #include "app/tform1.h"
+#include "device/blockprocedures.h"
 #include "device/settingsverify.h"
 
 namespace {

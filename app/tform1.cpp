@@ -7,6 +7,7 @@
 #include "serial/comnames.h"
 #include "serial/portscan.h"
 #include "service/trendchart.h"
+#include "version.h"
 
 #include <QIcon>
 #include <QScrollBar>
@@ -39,6 +40,7 @@ TForm1::TForm1(std::unique_ptr<UnitSession> session, QWidget *parent)
 {
     loadAssets();
     setupUi(this);
+    setWindowTitle(QStringLiteral("ТАРВИК2 V" TARVIK2_VERSION));
     // A dialog frame with the title only: no close, minimise or maximise button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(ClientWidth, ClientHeight);
@@ -219,6 +221,30 @@ void TForm1::Button1Click()
     });
 }
 
+// Why a port did not open, in the log's words.
+static QString openReasonText(const Line::OpenReason &reason)
+{
+    using Failure = Line::OpenFailure;
+    switch (reason.failure) {
+    case Failure::NoDevice:
+        return QStringLiteral("устройство не найдено");
+    case Failure::Permission:
+        return reason.accessOrBusy ? QStringLiteral("нет доступа или порт занят")
+                                   : QStringLiteral("нет доступа");
+    case Failure::Busy:
+        return QStringLiteral("порт занят другой программой");
+    case Failure::NotSerial:
+        return reason.folder ? QStringLiteral("это папка, а не порт")
+                             : QStringLiteral("это не последовательный порт");
+    case Failure::Other:
+        return QStringLiteral("порт не открывается (ошибка %1)").arg(reason.portError);
+    case Failure::None:
+    case Failure::NoIndex:
+        break;
+    }
+    return {};
+}
+
 // Says why the port could not be opened, and how to fix it where the user can.
 void TForm1::logOpenFailure(const OpenFailure &failure)
 {
@@ -229,8 +255,9 @@ void TForm1::logOpenFailure(const OpenFailure &failure)
         log(QStringLiteral("Порт не выбран: выберите COM1 ... COM40 из списка"));
         return;
     }
-    QString line = QStringLiteral("%1 (%2): %3")
-                       .arg(ComNames::name(selectedPort()), failure.device, failure.reason);
+    QString line =
+        QStringLiteral("%1 (%2): %3")
+            .arg(ComNames::name(selectedPort()), failure.device, openReasonText(failure.reason));
     if (failure.failure == Failure::Permission)
         line += QStringLiteral(". Добавьте пользователя в группу dialout "
                                "(sudo usermod -aG dialout $USER) и войдите в систему заново");
@@ -257,7 +284,9 @@ void TForm1::Button15Click()
             Memo1->clear();
             log(QStringLiteral("Доступные порты"));
         });
-        const QStringList ports = PortScan::freePorts(line);
+        // "Сканировать" probes COM1 ... COM20, the ports the window has always listed as free.
+        constexpr int ScannedPorts = 20;
+        const QStringList ports = PortScan::freePorts(line, ScannedPorts);
         ui([this, ports] {
             for (const QString &port : ports)
                 log(port);

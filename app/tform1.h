@@ -120,7 +120,7 @@ private:
     struct OpenFailure {
         Line::OpenFailure failure;
         QString device;
-        QString reason;
+        Line::OpenReason reason;
     };
     void logOpenFailure(const OpenFailure &failure);
     void upload(SoundUpload::Set set);

@@ -14,8 +14,13 @@ int runOnPort(const Port &port, const Output &out, const PortJob &job)
         out.note(QStringLiteral("not tried: the system would not start a thread for it"));
         return Status::NoPort;
     }
-    UnitSession &session = *unit;
-    return unit->call([&](UnitLink &) { return job(port, out, session); }).result();
+    UnitSession &on = *unit;
+    return unit
+        ->call([&](UnitLink &) {
+            Session session(port, out, on);
+            return job(session, out);
+        })
+        .result();
 }
 
 int runOnPorts(const QList<Port> &ports, const PortJob &job)
@@ -33,8 +38,10 @@ int runOnPorts(const QList<Port> &ports, const PortJob &job)
             continue;
         }
         const Output out(port.name + QStringLiteral(": "));
-        results.emplace_back(
-            unit.call([&job, port, out, &unit](UnitLink &) { return job(port, out, unit); }));
+        results.emplace_back(unit.call([&job, port, out, &unit](UnitLink &) {
+            Session session(port, out, unit);
+            return job(session, out);
+        }));
     }
     int worst = Status::Done;
     for (qsizetype i = 0; i < ports.size(); ++i) {

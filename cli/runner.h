@@ -12,7 +12,7 @@
 // result is the worst status of them all; one port's failure never stops the others. A port
 // whose thread the system would not start was never tried, and counts as one that could not
 // be opened.
-using PortJob = std::function<int(const Port &, const Output &, UnitSession &)>;
+using PortJob = std::function<int(Session &, const Output &)>;
 int runOnPorts(const QList<Port> &ports, const PortJob &job);
 // One port's job with the output given.
 int runOnPort(const Port &port, const Output &out, const PortJob &job);

@@ -41,6 +41,7 @@ public:
 
     UnitLink &link() { return m_unit.link(); }
     const Clock &clock() const { return m_unit.clock(); }
+    const Port &port() const { return m_port; }
 
     // Opens the port and asks for the handshake.
     int connect();

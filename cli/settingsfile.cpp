@@ -11,8 +11,8 @@ namespace SettingsFile {
 
 namespace {
 
-using SettingsFields::Field;
-using SettingsFields::Kind;
+using SettingsLayout::Field;
+using SettingsLayout::Kind;
 
 constexpr const char *FormatName = "tarvik2-settings";
 constexpr int FormatVersion = 1;
@@ -23,8 +23,6 @@ QString quoted(const QString &text)
     const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(json.mid(1, json.size() - 2));
 }
-
-int indexOf(const Field *field) { return int(field - SettingsFields::all().data()); }
 
 QString rangeText(int min, int max) { return QStringLiteral("%1-%2").arg(min).arg(max); }
 
@@ -47,10 +45,10 @@ QByteArray write(const SettingsBlock::Block &block, const QString &port, const Q
     lines << QStringLiteral("    \"device_type\": %1").arg(block[1]);
     lines << QStringLiteral("  },");
     lines << QStringLiteral("  \"fields\": {");
-    const auto &fields = SettingsFields::all();
+    const auto &fields = SettingsLayout::Fields;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const Field &field = fields[i];
-        const int value = SettingsFields::value(field, block.data());
+        const int value = SettingsBlock::value(field, block.data());
         const QString text = field.kind == Kind::Flag ? QLatin1String(value ? "true" : "false")
                                                       : QString::number(value);
         lines << QStringLiteral("    \"%1\": %2%3")
@@ -78,7 +76,7 @@ bool takeValue(const Field &field, const QJsonValue &json, Wanted &wanted, QStri
         value = json.toBool() ? 1 : 0;
     } else {
         const double number = json.toDouble(-1);
-        const int max = SettingsFields::widthMax(field);
+        const int max = SettingsLayout::widthMax(field);
         if (!json.isDouble() || number != std::floor(number)) {
             *error = QStringLiteral("%1 must be a whole number").arg(QLatin1String(field.key));
             return false;
@@ -91,7 +89,7 @@ bool takeValue(const Field &field, const QJsonValue &json, Wanted &wanted, QStri
         }
         value = int(number);
     }
-    wanted[std::size_t(indexOf(&field))] = value;
+    wanted[std::size_t(field.id)] = value;
     return true;
 }
 
@@ -198,7 +196,7 @@ std::optional<Contents> parse(const QByteArray &json, QString *error)
     }
     const QJsonObject object = fields.toObject();
     for (auto it = object.begin(); it != object.end(); ++it) {
-        const Field *field = SettingsFields::find(it.key());
+        const Field *field = SettingsLayout::find(it.key());
         if (!field) {
             *error = QStringLiteral("unknown field \"%1\"").arg(it.key());
             return std::nullopt;
@@ -214,7 +212,7 @@ bool applySet(const QString &assignment, Wanted &wanted, QString *error)
     const qsizetype equals = assignment.indexOf(QLatin1Char('='));
     const QString key = assignment.left(equals);
     const QString text = assignment.mid(equals + 1);
-    const Field *field = equals > 0 ? SettingsFields::find(key) : nullptr;
+    const Field *field = equals > 0 ? SettingsLayout::find(key) : nullptr;
     if (equals <= 0) {
         *error = QStringLiteral("--set %1: give KEY=VALUE").arg(assignment);
         return false;
@@ -251,21 +249,9 @@ bool applySet(const QString &assignment, Wanted &wanted, QString *error)
     return true;
 }
 
-void layOver(SettingsBlock::Block &block, const Wanted &wanted)
-{
-    const auto &fields = SettingsFields::all();
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        const Field &field = fields[i];
-        if (!field.written || !wanted[i])
-            continue;
-        if (SettingsFields::value(field, block.data()) != *wanted[i])
-            SettingsFields::store(field, block.data(), *wanted[i]);
-    }
-}
-
 QString valueText(const Field &field, const std::uint8_t *block)
 {
-    const int value = SettingsFields::value(field, block);
+    const int value = SettingsBlock::value(field, block);
     if (field.kind == Kind::Number)
         return QString::number(value);
     const int byte = block[field.offset];
@@ -275,11 +261,12 @@ QString valueText(const Field &field, const std::uint8_t *block)
     return text;
 }
 
-std::vector<QString> differenceLines(const std::uint8_t *from, const std::uint8_t *to,
+std::vector<QString> differenceLines(const std::vector<SettingsBlock::Difference> &differences,
+                                     const std::uint8_t *from, const std::uint8_t *to,
                                      const QString &arrow)
 {
     std::vector<QString> lines;
-    for (const SettingsFields::Difference &d : SettingsFields::compare(from, to)) {
+    for (const SettingsBlock::Difference &d : differences) {
         if (d.field) {
             lines.push_back(QLatin1String(d.field->key) + QStringLiteral(": ") +
                             valueText(*d.field, from) + arrow + valueText(*d.field, to));
@@ -292,6 +279,12 @@ std::vector<QString> differenceLines(const std::uint8_t *from, const std::uint8_
         }
     }
     return lines;
+}
+
+std::vector<QString> differenceLines(const std::uint8_t *from, const std::uint8_t *to,
+                                     const QString &arrow)
+{
+    return differenceLines(SettingsBlock::compare(from, to), from, to, arrow);
 }
 
 } // namespace SettingsFile

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/settingsblock.h"
-#include "device/settingsfields.h"
+#include "device/writeplan.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,8 +15,7 @@
 // over.
 namespace SettingsFile {
 
-// A wanted value per field, in the order of SettingsFields::all().
-using Wanted = std::array<std::optional<int>, SettingsFields::Count>;
+using Wanted = WritePlan::Wanted;
 
 struct Contents {
     SettingsBlock::Block block{};
@@ -34,11 +33,12 @@ std::optional<Contents> parse(const QByteArray &json, QString *error);
 // informative field.
 bool applySet(const QString &assignment, Wanted &wanted, QString *error);
 
-// Lays every written field whose wanted value differs from the block's over the block.
-void layOver(SettingsBlock::Block &block, const Wanted &wanted);
-
 // "network_address: 1 -> 7", "offset 100: 0x00 -> 0x5a": one line per difference.
-QString valueText(const SettingsFields::Field &field, const std::uint8_t *block);
+QString valueText(const SettingsLayout::Field &field, const std::uint8_t *block);
+std::vector<QString> differenceLines(const std::vector<SettingsBlock::Difference> &differences,
+                                     const std::uint8_t *from, const std::uint8_t *to,
+                                     const QString &arrow = QStringLiteral(" -> "));
+// The same for every difference between the two blocks.
 std::vector<QString> differenceLines(const std::uint8_t *from, const std::uint8_t *to,
                                      const QString &arrow = QStringLiteral(" -> "));
 

@@ -13,7 +13,7 @@ Result judge(const SettingsBlock::Block &sent, const UnitLink::BlockReply &readB
     if (!readBack.complete())
         return result;
     std::copy(back, back + SettingsBlock::Size, result.back.begin());
-    result.differences = SettingsFields::compare(result.sent.data(), result.back.data());
+    result.differences = SettingsBlock::compare(result.sent.data(), result.back.data());
     for (int i = 0; i < SettingsBlock::Size; ++i)
         result.bytesDiffering += result.sent[std::size_t(i)] != result.back[std::size_t(i)];
     result.outcome = result.differences.empty() ? Outcome::Verified : Outcome::Differs;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "device/settingsblock.h"
-#include "device/settingsfields.h"
 #include "device/unitlink.h"
 
 #include <vector>
@@ -9,7 +8,7 @@
 // The check of a settings write: the read-back after the unit's pause, compared byte for byte
 // with what was sent. Only a confirmed read-back is compared; one that came short, shifted or
 // unconfirmed proves nothing and is reported as such. The one judgement for every writer of
-// the block (the window's write and the command-line tool's).
+// the block.
 namespace VerifiedWrite {
 
 enum class Outcome {
@@ -23,7 +22,7 @@ struct Result {
     UnitLink::BlockReply readBack;
     SettingsBlock::Block sent{};
     SettingsBlock::Block back{}; // the read-back, when it was complete
-    std::vector<SettingsFields::Difference> differences;
+    std::vector<SettingsBlock::Difference> differences;
     int bytesDiffering = 0; // of the 512
 };
 

@@ -1,6 +1,6 @@
 #include "device/unitlink.h"
 
-#include "device/commands.h"
+#include "device/protocol.h"
 #include "serial/line.h"
 
 #include <algorithm>

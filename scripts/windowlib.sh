@@ -1,7 +1,20 @@
 # shellcheck shell=bash
 # Sourced by screenshot and package-test: finds the window of a program the script started and
-# checks its title. Neither depends on the locale the script runs in, the POSIX one included:
-# the window is found by the program's process id, and the title is compared as bytes.
+# checks its title against the one its build gives it. Neither depends on the locale the script
+# runs in, the POSIX one included: the window is found by the program's process id, and the
+# title is compared as bytes.
+
+# window_title BUILD: prints the window's caption for the program built in BUILD, with the
+# version CMake generated there; fails, saying why, when the build holds none.
+window_title() {
+    local header="$1/generated/version.h" version
+    version="$(sed -n 's/^#define TARVIK2_VERSION "\(.*\)"$/\1/p' "$header")" || return 1
+    if [ -z "$version" ]; then
+        echo "no version in $header" >&2
+        return 1
+    fi
+    printf 'ТАРВИК2 V%s' "$version"
+}
 
 # wait_for_window PID: prints the id of the first visible window of process PID once it is
 # there; fails if none comes within 60 s.

@@ -29,6 +29,17 @@ public:
         NotSerial,  // opened, but it is no serial port (no line settings)
         Other,
     };
+    // Why an open failed, as values: each caller says it in its own words.
+    struct OpenReason {
+        OpenFailure failure = OpenFailure::None;
+        // NotSerial: the path names a folder rather than a device.
+        bool folder = false;
+        // Permission: the system does not tell a refused access from a port another program
+        // holds.
+        bool accessOrBusy = false;
+        // Other: the error the serial port reported (QSerialPort::SerialPortError).
+        int portError = 0;
+    };
 
     virtual ~Line() = default;
 
@@ -39,11 +50,10 @@ public:
     virtual void close() = 0;
     // Whether list index 0..39 could be opened now; the line itself is not touched.
     virtual bool canOpen(int index) const = 0;
-    // Why the last open failed, the device it tried (a link's target rather than the link)
-    // and the reason in the log's words.
-    virtual OpenFailure lastOpenFailure() const = 0;
+    // Why the last open failed, and the device it tried (a link's target rather than the link).
+    virtual OpenReason lastOpenReason() const = 0;
+    OpenFailure lastOpenFailure() const { return lastOpenReason().failure; }
     virtual QString lastOpenDevice() const = 0;
-    virtual QString lastOpenReason() const = 0;
 
     // True once the line is open and until it is closed or lost.
     virtual bool isOpen() const = 0;

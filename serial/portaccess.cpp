@@ -18,12 +18,9 @@
 namespace PortAccess {
 
 using Failure = Line::OpenFailure;
+using Reason = Line::OpenReason;
 
 namespace {
-
-const QString NoDeviceReason = QStringLiteral("устройство не найдено");
-const QString NotSerialReason = QStringLiteral("это не последовательный порт");
-const QString BusyReason = QStringLiteral("порт занят другой программой");
 
 #ifdef Q_OS_LINUX
 // The device the port opens. Qt names a device under /dev/ by the rest of its path ("null",
@@ -49,51 +46,50 @@ bool isTerminal(const QString &path)
 }
 #endif
 
-Result fromQtError(QSerialPort::SerialPortError error, const QString &path)
+Reason fromQtError(QSerialPort::SerialPortError error, const QString &path)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return {Failure::NoDevice, NoDeviceReason};
+        return {Failure::NoDevice};
     case QSerialPort::PermissionError:
-        return {Failure::Permission, QStringLiteral("нет доступа или порт занят")};
+        return {.failure = Failure::Permission, .accessOrBusy = true};
     default:
         break;
     }
 #ifdef Q_OS_LINUX
     if (!isTerminal(path))
-        return {Failure::NotSerial, NotSerialReason};
+        return {Failure::NotSerial};
 #else
     Q_UNUSED(path);
 #endif
-    return {Failure::Other, QStringLiteral("порт не открывается (ошибка %1)").arg(int(error))};
+    return {.failure = Failure::Other, .portError = int(error)};
 }
 
 } // namespace
 
-Result openExclusive(QSerialPort &port)
+Reason openExclusive(QSerialPort &port)
 {
 #ifdef Q_OS_LINUX
     const QFileInfo info(devicePath(port));
     if (info.isAbsolute()) {
         if (!info.exists())
-            return {Failure::NoDevice, NoDeviceReason};
+            return {Failure::NoDevice};
         if (info.isDir())
-            return {Failure::NotSerial, QStringLiteral("это папка, а не порт")};
+            return {.failure = Failure::NotSerial, .folder = true};
     }
 #endif
     if (!port.open(QIODevice::ReadWrite)) {
 #ifdef Q_OS_LINUX
-        Result r = fromQtError(port.error(), devicePath(port));
-#else
-        Result r = fromQtError(port.error(), port.portName());
-#endif
-#ifdef Q_OS_LINUX
-        // Qt reports a port held through its lock file and a refused open alike.
+        Reason r = fromQtError(port.error(), devicePath(port));
+        // Qt reports a port held through its lock file and a refused open alike; the device's
+        // access bits tell them apart.
         const QFileInfo info(devicePath(port));
         if (r.failure == Failure::Permission && info.isReadable() && info.isWritable())
-            r = {Failure::Busy, BusyReason};
+            r = {Failure::Busy};
         else if (r.failure == Failure::Permission)
-            r.reason = QStringLiteral("нет доступа");
+            r.accessOrBusy = false;
+#else
+        const Reason r = fromQtError(port.error(), port.portName());
 #endif
         port.clearError();
         return r;
@@ -103,12 +99,12 @@ Result openExclusive(QSerialPort &port)
     // Qt's lock file and TIOCEXCL do not stop root or a second path to the same device.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         port.close();
-        return {Failure::Busy, BusyReason};
+        return {Failure::Busy};
     }
     termios settings{};
     if (::tcgetattr(fd, &settings) != 0) {
         port.close();
-        return {Failure::NotSerial, NotSerialReason};
+        return {Failure::NotSerial};
     }
 #endif
     return {};

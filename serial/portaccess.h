@@ -9,13 +9,8 @@
 // on Linux, nothing more on Windows (where the system opens COM ports without sharing).
 namespace PortAccess {
 
-struct Result {
-    Line::OpenFailure failure = Line::OpenFailure::None;
-    QString reason; // in the log's words (Russian)
-};
-
-// Opens `port` (its name already set) for reading and writing, exclusively.
-Result openExclusive(QSerialPort &port);
+// Opens `port` (its name already set) for reading and writing, exclusively; says why not.
+Line::OpenReason openExclusive(QSerialPort &port);
 
 // Whether an error the port reported means the line is gone (hung up, the device removed),
 // rather than a passing read failure.

@@ -1,18 +1,25 @@
 #include "serial/portscan.h"
 
 #include "serial/comnames.h"
-#include "serial/line.h"
 
 namespace PortScan {
 
-QStringList freePorts(const Line &line)
+QList<int> freeIndices(const Line &line, int count)
 {
-    QStringList found;
-    for (int index = 0; index < ScannedPorts; ++index) {
+    QList<int> found;
+    for (int index = 0; index < count; ++index) {
         if (line.canOpen(index))
-            found << ComNames::name(index);
+            found << index;
     }
     return found;
+}
+
+QStringList freePorts(const Line &line, int count)
+{
+    QStringList names;
+    for (const int index : freeIndices(line, count))
+        names << ComNames::name(index);
+    return names;
 }
 
 } // namespace PortScan

@@ -27,9 +27,8 @@ bool SerialChannel::open(int index)
     if (path.isEmpty()) {
         close();
         m_failed = false;
-        m_failure = OpenFailure::NoIndex;
+        m_openReason = {OpenFailure::NoIndex};
         m_failedDevice.clear();
-        m_failureReason.clear();
         return false;
     }
     return openDevice(path);
@@ -39,18 +38,16 @@ bool SerialChannel::openDevice(const QString &path)
 {
     close();
     m_failed = false;
-    m_failure = OpenFailure::None;
+    m_openReason = {};
     m_failedDevice.clear();
-    m_failureReason.clear();
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(path);
-    const PortAccess::Result result = PortAccess::openExclusive(*port);
-    if (result.failure != OpenFailure::None) {
-        m_failure = result.failure;
+    const OpenReason reason = PortAccess::openExclusive(*port);
+    if (reason.failure != OpenFailure::None) {
+        m_openReason = reason;
         // The user knows the device by what the link points at, not by the link.
         const QFileInfo info(path);
         m_failedDevice = info.isSymLink() ? info.symLinkTarget() : path;
-        m_failureReason = result.reason;
         return false;
     }
     // Some drivers (a pty among them) refuse a setting they cannot honour; that is no

@@ -45,9 +45,8 @@ public:
     static bool probe(const QString &devicePath);
 
     bool canOpen(int index) const override;
-    OpenFailure lastOpenFailure() const override { return m_failure; }
+    OpenReason lastOpenReason() const override { return m_openReason; }
     QString lastOpenDevice() const override { return m_failedDevice; }
-    QString lastOpenReason() const override { return m_failureReason; }
 
     bool sendBytes(const std::uint8_t *source, int count) override;
     int receiveBytes(std::uint8_t *destination, int count) override;
@@ -75,7 +74,7 @@ private:
 
     std::unique_ptr<QSerialPort> m_port;
     bool m_failed = false;
-    OpenFailure m_failure = OpenFailure::None;
+    OpenReason m_openReason;
     QString m_failedDevice;
     QString m_failureReason;
     std::function<void()> m_lossHandler;

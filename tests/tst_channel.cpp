@@ -2,7 +2,7 @@
 // terminals: one driven byte by byte by the test, and the unit simulator.
 
 #include "device/clock.h"
-#include "device/commands.h"
+#include "device/protocol.h"
 #include "device/unitlink.h"
 #include "serial/comnames.h"
 #include "serial/serialchannel.h"
@@ -12,10 +12,10 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
-#include <thread>
 #include <QTimer>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 class ChannelTest : public QObject {
@@ -294,15 +294,15 @@ void ChannelTest::openFailureReasons()
     QVERIFY(!channel.open(6)); // COM7 points nowhere
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NoDevice);
     QCOMPARE(channel.lastOpenDevice(), folder.path() + "/nowhere");
-    QCOMPARE(channel.lastOpenReason(), QString("устройство не найдено"));
-    folder.link("COM7", "/dev/null"); // a device, but no terminal: said in the log's words
+    folder.link("COM7", "/dev/null"); // a device, but no terminal
     QVERIFY(!channel.open(6));
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NotSerial);
     QCOMPARE(channel.lastOpenDevice(), QString("/dev/null"));
-    QCOMPARE(channel.lastOpenReason(), QString("это не последовательный порт"));
+    QVERIFY(!channel.lastOpenReason().folder);
     folder.link("COM7", folder.path()); // a directory
     QVERIFY(!channel.open(6));
     QCOMPARE(channel.lastOpenFailure(), SerialChannel::OpenFailure::NotSerial);
+    QVERIFY(channel.lastOpenReason().folder);
     QVERIFY(!channel.isOpen());
 }
 

@@ -15,10 +15,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef TARVIK2_CLI_PATH
 #error "TARVIK2_CLI_PATH must name the tarvik2-cli binary"
@@ -218,6 +221,7 @@ class CliTest : public QObject {
 private slots:
     void initTestCase();
 
+    void portsScansAllFortyNames();
     void roundTripKeepsWhatTheUnitHolds();
     void refusalsSendNothing_data();
     void refusalsSendNothing();
@@ -244,6 +248,26 @@ void CliTest::initTestCase()
     QVERIFY(m_work.isValid());
     // The unit's 10 s pause in 10 ms; serial time-outs stay real.
     qputenv("TARVIK2_CLOCK_SPEEDUP", "1000");
+}
+
+// Past the window's COM1-COM20, and by the device behind each link; a held port is left out.
+void CliTest::portsScansAllFortyNames()
+{
+    ComFolder folder;
+    SimProcess first(folder.path(), "COM5");
+    SimProcess last(folder.path(), "COM40");
+    SimProcess held(folder.path(), "COM21");
+    QVERIFY(first.start() && last.start() && held.start());
+    const int fd = ::open(qPrintable(held.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const Run run = cli({"ports"});
+    ::close(fd);
+    QCOMPARE(run.status, 0);
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith("COM5 " + first.slavePath() + "  "), qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith("COM40 " + last.slavePath() + "  "), qPrintable(lines[1]));
 }
 
 void CliTest::roundTripKeepsWhatTheUnitHolds()

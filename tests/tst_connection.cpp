@@ -2,8 +2,8 @@
 // unit simulator over real pseudo-terminals.
 
 #include "app/tform1.h"
-#include "support/windowdriver.h"
 #include "support/connectedwindow.h"
+#include "support/windowdriver.h"
 #include "support/windowlog.h"
 
 #include <QApplication>
@@ -218,6 +218,12 @@ void ConnectionTest::portThatCannotBeOpened()
     QCOMPARE(lines.size(), 3);
     // The device the link points at, not the link.
     QCOMPARE(lines[2], "COM5 (" + folder.path() + "/nowhere): устройство не найдено");
+    folder.link("COM5", "/dev/null"); // a device, but no terminal
+    press(form.Button1);
+    QCOMPARE(logLines(form).last(), QString("COM5 (/dev/null): это не последовательный порт"));
+    folder.link("COM5", folder.path());
+    press(form.Button1);
+    QCOMPARE(logLines(form).last(), "COM5 (" + folder.path() + "): это папка, а не порт");
 
     // A port that another program holds.
     SimProcess sim(folder.path(), "COM5");

@@ -4,8 +4,8 @@
 // under it.
 
 #include "app/tform1.h"
-#include "support/windowdriver.h"
 #include "support/simprocess.h"
+#include "support/windowdriver.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

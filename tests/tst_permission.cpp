@@ -3,8 +3,8 @@
 // anything.
 
 #include "app/tform1.h"
-#include "support/windowdriver.h"
 #include "support/simprocess.h"
+#include "support/windowdriver.h"
 
 #include <QCoreApplication>
 #include <QDir>

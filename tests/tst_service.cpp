@@ -2,9 +2,9 @@
 // main window against the unit simulator on a pty linked as COM5.
 
 #include "app/tform1.h"
-#include "support/windowdriver.h"
 #include "service/trendchart.h"
 #include "support/connectedwindow.h"
+#include "support/windowdriver.h"
 #include "support/windowlog.h"
 
 #include <QChartView>
@@ -345,7 +345,8 @@ void TestService::traceDrawnInPointColour()
     QCOMPARE(form.trend().series()->count(), 60);
     QCOMPARE(form.trend().series()->color(), QColor(Qt::red));
     for (int i = 0; i < form.trend().series()->count(); ++i)
-        QCOMPARE(form.trend().series()->pointConfiguration(i).value(QXYSeries::PointConfiguration::Color),
+        QCOMPARE(form.trend().series()->pointConfiguration(i).value(
+                     QXYSeries::PointConfiguration::Color),
                  QVariant(Green));
 
     QCoreApplication::processEvents();

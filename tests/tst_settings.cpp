@@ -3,12 +3,13 @@
 // simulator over a pty.
 
 #include "app/apperror.h"
-#include "support/windowdriver.h"
 #include "app/tform1.h"
 #include "device/intconv.h"
 #include "device/settingsblock.h"
+#include "device/writeplan.h"
 #include "support/connectedwindow.h"
 #include "support/errorboxcatcher.h"
+#include "support/windowdriver.h"
 #include "support/windowlog.h"
 
 #include <QRandomGenerator>
@@ -16,6 +17,9 @@
 #include <optional>
 
 namespace {
+
+using SettingsLayout::Field;
+using Id = SettingsLayout::FieldId;
 
 QByteArray transferBlock(TForm1 &form)
 {
@@ -31,18 +35,17 @@ QByteArray factoryBlockOver(const QByteArray &before)
     return b;
 }
 
-// A block whose flags are 0 or 1 and whose track-bar bytes lie within their bars.
+// A block whose written one-byte fields (flags and track bars among them) lie in their ranges.
 QByteArray randomConsistentBlock(quint32 seed)
 {
     QRandomGenerator random(seed);
     QByteArray b(512, 0);
     for (int i = 0; i < 512; ++i)
         b[i] = char(random.bounded(256));
-    for (int flag : {8, 9, 22, 23, 24, 25, 26, 27, 34, 35, 36, 37})
-        b[flag] = char(random.bounded(2));
-    b[38] = char(2 + random.bounded(19));
-    b[42] = char(random.bounded(101));
-    b[43] = char(2 + random.bounded(15));
+    for (const Field &field : SettingsLayout::Fields) {
+        if (field.written && field.width == 1)
+            b[field.offset] = char(random.bounded(field.min, field.max + 1));
+    }
     return b;
 }
 
@@ -57,6 +60,7 @@ private slots:
     void conversionErrorMessage();
     void codecFieldsAndFactory();
     void codecLeavesPassThroughBytes();
+    void writePlanChecksOnlyWhatChanges();
 
     void readShowsEveryField();
     void roundTripIsIdentical();
@@ -140,30 +144,17 @@ void SettingsTest::codecFieldsAndFactory()
     SettingsBlock::Block block{};
     const auto &f = SettingsBlock::factoryValues();
     std::copy(f.begin(), f.end(), block.begin());
+    // In block order, every field of the factory settings.
     const SettingsBlock::Values v = SettingsBlock::decode(block.data());
-    QCOMPARE(v.version, 3);
-    QCOMPARE(v.deviceType, std::uint8_t(1));
-    QCOMPARE(v.launchCount, std::uint16_t(1));
-    QCOMPARE(v.address, 1);
-    QCOMPARE(v.zone, 1);
-    QCOMPARE(v.boardDrift, 30);
-    QCOMPARE(v.lineDrift, 20);
-    QCOMPARE(v.signalDeparture, 1000);
-    QCOMPARE(v.openLevel, 3500);
-    QCOMPARE(v.inputShortLevel, 700);
-    QCOMPARE(v.triggerLevel, 2900);
-    QCOMPARE(v.relay, (std::array<bool, 6>{true, true, true, true, true, true}));
-    QCOMPARE(v.supervise, (std::array<bool, 4>{true, true, true, false}));
-    QCOMPARE(v.blinkRate, 10);
-    QCOMPARE(v.boardDeparture, 50);
-    QCOMPARE(v.lineShortLevel, 3100);
-    QCOMPARE(v.supervisionFrequency, 51);
-    QCOMPARE(v.volume, 12);
-    QVERIFY(!v.litOnDuty && !v.blinkOnFire);
-    QCOMPARE(*SettingsBlock::deviceTypeText(2), QString("ПУЛЬТ"));
-    QCOMPARE(*SettingsBlock::deviceTypeText(3), QString("Модуль входов"));
-    QVERIFY(!SettingsBlock::deviceTypeText(0) && !SettingsBlock::deviceTypeText(4) &&
-            !SettingsBlock::deviceTypeText(255));
+    QCOMPARE(v.values, (std::array<std::int32_t, SettingsLayout::Count>{
+                           3, 1, 1, 1, 1, 0, 0, 30, 20, 1000, 3500, 700,  2900, 1,
+                           1, 1, 1, 1, 1, 1, 1, 1,  0,  10,   50,   3100, 51,   12}));
+    using SettingsBlock::DeviceType;
+    QCOMPARE(SettingsBlock::deviceType(1), std::optional(DeviceType::Announcer));
+    QCOMPARE(SettingsBlock::deviceType(2), std::optional(DeviceType::Console));
+    QCOMPARE(SettingsBlock::deviceType(3), std::optional(DeviceType::InputModule));
+    QVERIFY(!SettingsBlock::deviceType(0) && !SettingsBlock::deviceType(4) &&
+            !SettingsBlock::deviceType(255));
 }
 
 void SettingsTest::codecLeavesPassThroughBytes()
@@ -179,19 +170,74 @@ void SettingsTest::codecLeavesPassThroughBytes()
     SettingsBlock::Block block;
     block.fill(0xEE);
     SettingsBlock::Values v = SettingsBlock::decode(block.data());
-    v.address = 300;
-    v.boardDrift = 70000;
-    v.lineDrift = -1;
-    v.deviceType = 9;
-    v.launchCount = 0;
+    v[Id::NetworkAddress] = 300;
+    v[Id::BoardCurrentDrift] = 70000;
+    v[Id::AlertLineDrift] = -1;
+    v[Id::DeviceType] = 9;
+    v[Id::LaunchCount] = 0;
     SettingsBlock::encode(v, block.data());
-    QCOMPARE(block[6], std::uint8_t(44));
-    QCOMPARE(block[10], std::uint8_t(0x11));
-    QCOMPARE(block[11], std::uint8_t(0x70));
-    QCOMPARE(block[12], std::uint8_t(0xFF));
-    QCOMPARE(block[13], std::uint8_t(0xFF));
-    for (int i : {1, 2, 3, 4, 5, 28, 29, 30, 31, 32, 33, 44, 49, 50, 511})
-        QCOMPARE(block[i], std::uint8_t(0xEE));
+    const auto at = [&block](Id id, int byte) {
+        return block[std::size_t(SettingsLayout::field(id).offset + byte)];
+    };
+    QCOMPARE(at(Id::NetworkAddress, 0), std::uint8_t(44));
+    QCOMPARE(at(Id::BoardCurrentDrift, 0), std::uint8_t(0x11));
+    QCOMPARE(at(Id::BoardCurrentDrift, 1), std::uint8_t(0x70));
+    QCOMPARE(at(Id::AlertLineDrift, 0), std::uint8_t(0xFF));
+    QCOMPARE(at(Id::AlertLineDrift, 1), std::uint8_t(0xFF));
+    for (int i = 0; i < SettingsBlock::Size; ++i) {
+        const Field *field = SettingsLayout::at(i);
+        if (!field || !field->written)
+            QCOMPARE(block[std::size_t(i)], std::uint8_t(0xEE));
+    }
+}
+
+// The plan lays the wanted values over the unit's block and refuses only what it changes out of
+// range; a whole block keeps the unit's informative fields and its device type must match.
+void SettingsTest::writePlanChecksOnlyWhatChanges()
+{
+    const Field &volume = SettingsLayout::field(Id::MessageVolume);
+    const Field &relay = SettingsLayout::field(Id::RelayOnPpk2);
+    const Field &address = SettingsLayout::field(Id::NetworkAddress);
+    SettingsBlock::Block unit;
+    const QByteArray random = randomConsistentBlock(31);
+    std::copy(random.begin(), random.end(), unit.begin());
+    unit[std::size_t(volume.offset)] = std::uint8_t(volume.max + 1); // held out of range
+    unit[std::size_t(relay.offset)] = 2;                             // reads as clear
+    unit[std::size_t(address.offset)] = 1;
+
+    WritePlan::Request request;
+    request.wanted[std::size_t(Id::NetworkAddress)] = 7;
+    request.wanted[std::size_t(Id::RelayOnPpk2)] = 0;
+    request.wanted[std::size_t(Id::LaunchCount)] = 0; // informative: never laid over
+    WritePlan::Plan plan = WritePlan::plan(unit, request);
+    QVERIFY(plan.sendable());
+    SettingsBlock::Block expected = unit;
+    expected[std::size_t(address.offset)] = 7;
+    QVERIFY(plan.outgoing == expected);
+    QCOMPARE(plan.differences.size(), std::size_t(1));
+    QCOMPARE(plan.differences[0].field, &address);
+
+    request.wanted[std::size_t(Id::MessageVolume)] = volume.max + 2;
+    plan = WritePlan::plan(unit, request);
+    QVERIFY(!plan.sendable() && !plan.foreignType);
+    QCOMPARE(plan.refusals.size(), std::size_t(1));
+    QCOMPARE(plan.refusals[0].field, &volume);
+    QCOMPARE(plan.refusals[0].value, volume.max + 2);
+
+    SettingsBlock::Block whole{};
+    whole[1] = std::uint8_t(unit[1] + 1);
+    plan = WritePlan::plan(unit, {{}, whole, false});
+    QVERIFY(plan.foreignType);
+    QCOMPARE(plan.foreignType->block, whole[1]);
+    QCOMPARE(plan.foreignType->unit, unit[1]);
+    plan = WritePlan::plan(unit, {{}, whole, true});
+    QVERIFY(!plan.foreignType);
+    for (const Field &field : SettingsLayout::Fields) {
+        const std::uint8_t *from = field.written ? whole.data() : unit.data();
+        QVERIFY2(std::equal(from + field.offset, from + field.offset + field.width,
+                            plan.outgoing.begin() + field.offset),
+                 field.key);
+    }
 }
 
 void SettingsTest::readShowsEveryField()
@@ -305,26 +351,30 @@ void SettingsTest::encodingEdges()
     QCOMPARE(edit->text(), shownAfter); // the read-back shows what the unit kept
 }
 
+// The bars hold the ranges the fields are written in elsewhere (SettingsLayout).
 void SettingsTest::flagAndTrackBarOutOfRange()
 {
+    const Field &frequency = SettingsLayout::field(Id::SupervisionFrequency);
+    const Field &volume = SettingsLayout::field(Id::MessageVolume);
+    const Field &blinkRate = SettingsLayout::field(Id::BoardBlinkRate);
     QByteArray b = randomConsistentBlock(5);
-    b[23] = 2;         // a flag of 2 counts as not set
-    b[42] = char(200); // beyond the supervision frequency bar
-    b[43] = 0;         // below the volume bar
-    b[38] = 25;        // beyond the hidden blink-rate bar
+    b[23] = 2; // a flag of 2 counts as not set
+    b[frequency.offset] = char(frequency.max + 1);
+    b[volume.offset] = char(volume.min - 1);
+    b[blinkRate.offset] = char(blinkRate.max + 5); // the hidden bar
     ConnectedWindow c;
     QVERIFY(c.connect(b));
     QVERIFY(!c.form->CheckBox6->isChecked());
-    QCOMPARE(c.form->TrackBar2->value(), 100);
-    QCOMPARE(c.form->TrackBar3->value(), 2);
-    QCOMPARE(c.form->Edit22->text(), QString("2"));
-    QCOMPARE(c.form->TrackBar1->value(), 20);
+    QCOMPARE(c.form->TrackBar2->value(), frequency.max);
+    QCOMPARE(c.form->TrackBar3->value(), volume.min);
+    QCOMPARE(c.form->Edit22->text(), QString::number(volume.min));
+    QCOMPARE(c.form->TrackBar1->value(), blinkRate.max);
     press(c.form->Button4);
     QByteArray expected = b;
     expected[23] = 0;
-    expected[42] = 100;
-    expected[43] = 2;
-    expected[38] = 20;
+    expected[frequency.offset] = char(frequency.max);
+    expected[volume.offset] = char(volume.min);
+    expected[blinkRate.offset] = char(blinkRate.max);
     QCOMPARE(c.sim.block(), expected);
 }
 
@@ -335,6 +385,13 @@ void SettingsTest::deviceTypeTextKept()
     ConnectedWindow c;
     QVERIFY(c.connect(b));
     QCOMPARE(c.form->Edit4->text(), QString("ПУЛЬТ"));
+    for (const auto &[code, name] :
+         {std::pair{3, "Модуль входов"}, std::pair{1, "ТАРВИК2"}, std::pair{2, "ПУЛЬТ"}}) {
+        b[1] = char(code);
+        c.sim.setBlock(b);
+        press(c.form->Button5);
+        QCOMPARE(c.form->Edit4->text(), QString(name));
+    }
     b[1] = 7;
     c.sim.setBlock(b);
     press(c.form->Button1); // a reconnection keeps the text of the previous read

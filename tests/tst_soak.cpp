@@ -7,11 +7,11 @@
 // TARVIK2_SOAK_OPS the number of operations, and TARVIK2_SOAK_TRACE=1 prints every operation.
 
 #include "app/tform1.h"
-#include "support/windowdriver.h"
 #include "service/trendchart.h"
 #include "support/errorboxcatcher.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
+#include "support/windowdriver.h"
 #include "support/windowlog.h"
 
 #include <QDir>
@@ -65,17 +65,6 @@ const QString Bang = QStringLiteral("!!!!!!!!!!!!!!!!");
 
 // ---- The window's fields and the settings block, written out independently of the program.
 
-int hexDigit(QChar c)
-{
-    if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-        return c.unicode() - '0';
-    if (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-        return c.unicode() - 'a' + 10;
-    if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
-        return c.unicode() - 'A' + 10;
-    return -1;
-}
-
 // A field's text as a number: leading blanks, then a signed decimal within 32 bits, or up to
 // eight hex digits after "$", "x", "X", "0x" or "0X"; nothing may follow.
 std::optional<qint32> fieldValue(const QString &text)
@@ -95,14 +84,12 @@ std::optional<qint32> fieldValue(const QString &text)
         const QStringView digits = rest.mid(hexFrom);
         if (digits.isEmpty() || digits.size() > 8)
             return std::nullopt;
-        quint32 value = 0;
-        for (QChar c : digits) {
-            const int d = hexDigit(c);
-            if (d < 0)
-                return std::nullopt;
-            value = value << 4 | quint32(d);
-        }
-        return qint32(value);
+        // Qt's conversion would take blanks, a sign or a second "0x"; only the digits go to it.
+        const QString HexDigits = QStringLiteral("0123456789abcdefABCDEF");
+        if (!std::all_of(digits.begin(), digits.end(),
+                         [&HexDigits](QChar c) { return HexDigits.contains(c); }))
+            return std::nullopt;
+        return qint32(digits.toUInt(nullptr, 16));
     }
     qsizetype p = 0;
     const bool negative = rest[0] == u'-';
@@ -168,17 +155,15 @@ std::array<FlagField, 12> flagFields(const TForm1 &form)
              {form.CheckBox4, 37}}};
 }
 
+// The bars clamp to their own ranges; the model takes those from the bars.
 struct BarField {
     QSlider *bar;
     int offset;
-    int min;
-    int max;
 };
 
 std::array<BarField, 3> barFields(const TForm1 &form)
 {
-    return {
-        {{form.TrackBar1, 38, 2, 20}, {form.TrackBar2, 42, 0, 100}, {form.TrackBar3, 43, 2, 16}}};
+    return {{{form.TrackBar1, 38}, {form.TrackBar2, 42}, {form.TrackBar3, 43}}};
 }
 
 // The block a write must send: the window's values laid over `held`. Empty when a field's text
@@ -228,7 +213,7 @@ QStringList shownDifferences(const TForm1 &form, const QByteArray &block)
                        .arg(byte(f.offset));
     }
     for (const BarField &f : barFields(form)) {
-        const int want = std::clamp(byte(f.offset), f.min, f.max);
+        const int want = std::clamp(byte(f.offset), f.bar->minimum(), f.bar->maximum());
         if (f.bar->value() != want)
             out << QStringLiteral("%1 at %2 (want %3)")
                        .arg(f.bar->objectName())
@@ -797,7 +782,8 @@ void Soak::editWindow()
     }
     for (const BarField &f : barFields(m_form)) {
         if (m_rng.bounded(4) == 0)
-            f.bar->setValue(f.min - 3 + m_rng.bounded(f.max - f.min + 7));
+            f.bar->setValue(f.bar->minimum() - 3 +
+                            m_rng.bounded(f.bar->maximum() - f.bar->minimum() + 7));
     }
     if (m_rng.bounded(100) < 6) {
         const auto fields = numberFields(m_form);

@@ -4,11 +4,11 @@
 // twice the size on a screen scaled by two.
 
 #include "app/apperror.h"
-#include "support/windowdriver.h"
 #include "app/handlerguard.h"
 #include "app/tform1.h"
 #include "device/intconv.h"
 #include "support/simprocess.h"
+#include "support/windowdriver.h"
 
 #include <QApplication>
 #include <QChartView>

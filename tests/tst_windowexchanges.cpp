@@ -3,13 +3,13 @@
 // does when the line, the unit or a file misbehaves.
 
 #include "app/apperror.h"
-#include "support/windowdriver.h"
 #include "app/handlerguard.h"
 #include "app/tform1.h"
 #include "support/connectedwindow.h"
 #include "support/ptypeer.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
+#include "support/windowdriver.h"
 #include "support/windowlog.h"
 
 #include <QDir>

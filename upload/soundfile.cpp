@@ -1,6 +1,6 @@
 #include "upload/soundfile.h"
 
-#include "device/commands.h"
+#include "device/protocol.h"
 #include "upload/wavheader.h"
 
 #ifdef Q_OS_UNIX

@@ -1,6 +1,6 @@
 #include "upload/soundupload.h"
 
-#include "device/commands.h"
+#include "device/protocol.h"
 #include "device/unitlink.h"
 #include "serial/line.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/commands.h"
+#include "device/protocol.h"
 
 #include <cstdint>
 #include <span>

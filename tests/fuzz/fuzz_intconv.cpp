@@ -20,28 +20,21 @@ namespace {
 
 bool isDecimalDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-int hexValue(char16_t c)
+bool isHexDigit(char16_t c)
 {
-    if (isDecimalDigit(c))
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return 10 + (c - u'a');
-    if (c >= u'A' && c <= u'F')
-        return 10 + (c - u'A');
-    return -1;
+    return isDecimalDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
 std::optional<std::int32_t> referenceHex(QStringView digits)
 {
     if (digits.isEmpty() || digits.size() > 8)
         return std::nullopt;
-    std::uint64_t value = 0;
+    // Qt's conversion also takes blanks, a sign and a "0x"; only plain ASCII digits go to it.
     for (const QChar c : digits) {
-        const int d = hexValue(c.unicode());
-        if (d < 0)
+        if (!isHexDigit(c.unicode()))
             return std::nullopt;
-        value = value * 16 + std::uint64_t(d);
     }
+    const std::uint64_t value = digits.toULongLong(nullptr, 16);
     // Two's complement: "$FFFFFFFF" is -1, "$80000000" the smallest value.
     const std::int64_t signedValue =
         value >= 0x80000000u ? std::int64_t(value) - 0x100000000LL : std::int64_t(value);

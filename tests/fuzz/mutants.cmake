@@ -36,12 +36,15 @@ fuzz_mutant(intconv-message fuzz_intconv.cpp app/apperror.cpp
     "is not a valid integer value\")" "is not a valid integer value \")" ${intconv})
 
 # The settings block.
+set(settingslayout ${TARVIK2_ROOT}/device/settingslayout.cpp)
 fuzz_mutant(block-spill fuzz_settingsblock.cpp device/settingsblock.cpp
-    "put8(block, 39, v.boardDeparture)" "put8(block, 39, v.boardDeparture);\n    block[44] = 0")
+    "store(field, block, values[field.id]);"
+    "store(field, block, values[field.id]);\n    block[44] = 0;" ${settingslayout})
 fuzz_mutant(block-flag fuzz_settingsblock.cpp device/settingsblock.cpp
-    "v.blinkOnFire = block[9] == 1" "v.blinkOnFire = block[9] != 0")
+    "bytes[0] == 1 ? 1 : 0" "bytes[0] != 0 ? 1 : 0" ${settingslayout})
 fuzz_mutant(block-endian fuzz_settingsblock.cpp device/settingsblock.cpp
-    "put16(block, 40, v.lineShortLevel)" "put16(block, 40, v.lineShortLevel & 0x7FFF)")
+    "std::uint8_t(std::uint32_t(value) >> 8)" "std::uint8_t((std::uint32_t(value) & 0x7FFF) >> 8)"
+    ${settingslayout})
 
 # The WAV header check.
 fuzz_mutant(wav-length fuzz_wavheader.cpp upload/wavheader.cpp

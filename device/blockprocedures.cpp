@@ -1,4 +1,4 @@
-#include "device/settingsprocedures.h"
+#include "device/blockprocedures.h"
 
 #include "device/clock.h"
 

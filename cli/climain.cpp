@@ -1,12 +1,14 @@
 // tarvik2-cli: the command-line companion of the window, for backups, commissioning many
 // units and measurement logs.
 
-#include "cli/commands.h"
 #include "cli/files.h"
 #include "cli/output.h"
 #include "cli/status.h"
-#include "device/commands.h"
+#include "cli/subcommands.h"
+#include "device/protocol.h"
+#include "device/settingslayout.h"
 #include "upload/soundupload.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,10 +23,6 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-
-#ifndef TARVIK2_VERSION
-#define TARVIK2_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -226,6 +224,21 @@ int commandRead(const QStringList &arguments)
     return pattern ? Commands::read(*ports, *pattern) : status;
 }
 
+// The written numbers whose range is narrower than their bytes, as "KEY MIN-MAX, ...".
+QString narrowRanges()
+{
+    QStringList ranges;
+    for (const SettingsLayout::Field &field : SettingsLayout::Fields) {
+        if (field.written && field.kind == SettingsLayout::Kind::Number &&
+            (field.min > 0 || field.max < SettingsLayout::widthMax(field)))
+            ranges << QStringLiteral("%1 %2-%3")
+                          .arg(QLatin1String(field.key))
+                          .arg(field.min)
+                          .arg(field.max);
+    }
+    return ranges.join(QStringLiteral(", "));
+}
+
 int commandWrite(const QStringList &arguments)
 {
     CommandLine line(
@@ -234,8 +247,8 @@ int commandWrite(const QStringList &arguments)
             "pause and compares.\n\n"
             "The unit's own block is read first, and only the fields that the file (or\n"
             "--set) gives another value are laid over it; everything else goes back as the\n"
-            "unit holds it. A field the write changes must lie in its range\n"
-            "(board_blink_rate 2-20, supervision_frequency 0-100, message_volume 2-16)."),
+            "unit holds it. A field the write changes must lie in its range\n(") +
+            narrowRanges() + QStringLiteral(")."),
         true);
     const QCommandLineOption set(QStringLiteral("set"),
                                  QStringLiteral("Writes KEY=VALUE instead of the file's value; "

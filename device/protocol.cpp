@@ -1,4 +1,4 @@
-#include "device/commands.h"
+#include "device/protocol.h"
 
 #include "device/clock.h"
 #include "device/unitlink.h"

@@ -5,14 +5,14 @@
 
 class Clock;
 
-// The procedures on the unit's settings block, as plain steps that return what happened; the
-// window and the command-line tool turn the results into their own texts. The held block is
+// The procedures on the unit's settings block, as plain steps that return what happened; each
+// caller turns the results into its own texts. The held block is
 // the link's transfer block: only a block the unit has confirmed ever replaces it.
 
 // 'R' and the block, confirmed (UnitLink::readConfirmed).
 class SettingsRead {
 public:
-    // The read button waits this long before it asks.
+    // The pause an interactive caller makes before it asks for the block.
     static constexpr int PauseMs = 1000;
 
     explicit SettingsRead(UnitLink &link) : m_link(link) {}

@@ -1,13 +1,14 @@
-#include "cli/commands.h"
+#include "cli/subcommands.h"
 
 #include "cli/files.h"
 #include "cli/interrupts.h"
 #include "cli/runner.h"
 #include "cli/status.h"
-#include "device/settingsprocedures.h"
+#include "device/blockprocedures.h"
 #include "device/settingsverify.h"
 #include "serial/adapter.h"
 #include "serial/comnames.h"
+#include "serial/portscan.h"
 #include "serial/serialchannel.h"
 #include "service/measurement.h"
 
@@ -23,19 +24,40 @@ namespace Commands {
 namespace {
 
 using SettingsBlock::Block;
+using SettingsLayout::FieldId;
 
 QString deviceTypeName(int code)
 {
-    switch (code) {
-    case 1:
-        return QStringLiteral("TARVIK2");
-    case 2:
-        return QStringLiteral("console");
-    case 3:
-        return QStringLiteral("input module");
-    default:
+    const std::optional<SettingsBlock::DeviceType> type = SettingsBlock::deviceType(code);
+    if (!type)
         return QStringLiteral("unknown");
+    switch (*type) {
+    case SettingsBlock::DeviceType::Announcer:
+        return QStringLiteral("TARVIK2");
+    case SettingsBlock::DeviceType::Console:
+        return QStringLiteral("console");
+    case SettingsBlock::DeviceType::InputModule:
+        return QStringLiteral("input module");
     }
+    return QStringLiteral("unknown");
+}
+
+// What the plan refuses, in the tool's words, or nothing when it may be sent.
+std::optional<QString> refusalText(const WritePlan::Plan &plan)
+{
+    if (plan.foreignType)
+        return QStringLiteral("the file was read from device type %1, this unit is type %2; "
+                              "--force writes it all the same. Nothing was sent")
+            .arg(plan.foreignType->block)
+            .arg(plan.foreignType->unit);
+    if (plan.refusals.empty())
+        return std::nullopt;
+    const WritePlan::Refusal &first = plan.refusals.front();
+    return QStringLiteral("%1: %2 is outside the allowed %3-%4. Nothing was sent")
+        .arg(QLatin1String(first.field->key))
+        .arg(first.value)
+        .arg(first.field->min)
+        .arg(first.field->max);
 }
 
 // What stands behind the port and how long the tool waits for its line to fall quiet.
@@ -93,10 +115,9 @@ bool pauseWatchingLine(Session &session)
 int ports()
 {
     const Output out;
-    for (int index = 0; index < ComNames::Count; ++index) {
+    const SerialChannel channel;
+    for (const int index : PortScan::freeIndices(channel, ComNames::Count)) {
         const QString path = ComNames::devicePath(index);
-        if (!SerialChannel::probe(path))
-            continue;
         const QFileInfo info(path);
         const QString device = info.isSymLink() ? info.symLinkTarget() : path;
         out.result(ComNames::name(index) + QLatin1Char(' ') + device + QStringLiteral("  ") +
@@ -107,18 +128,19 @@ int ports()
 
 int info(const QList<Port> &ports)
 {
-    return runOnPorts(ports, [](const Port &port, const Output &out, UnitSession &unitSession) {
-        Session session(port, out, unitSession);
+    return runOnPorts(ports, [](Session &session, const Output &out) {
         Block block;
         if (const int status = session.connectAndRead(block))
             return status;
-        out.result(
-            QStringLiteral("device_type: %1 (%2)").arg(block[1]).arg(deviceTypeName(block[1])));
-        for (const char *key : {"software_version", "network_address", "alert_zone"}) {
-            const SettingsFields::Field &field = *SettingsFields::find(QLatin1String(key));
+        const int type =
+            SettingsBlock::value(SettingsLayout::field(FieldId::DeviceType), block.data());
+        out.result(QStringLiteral("device_type: %1 (%2)").arg(type).arg(deviceTypeName(type)));
+        for (const FieldId id :
+             {FieldId::SoftwareVersion, FieldId::NetworkAddress, FieldId::AlertZone}) {
+            const SettingsLayout::Field &field = SettingsLayout::field(id);
             out.result(QStringLiteral("%1: %2")
-                           .arg(QLatin1String(key))
-                           .arg(SettingsFields::value(field, block.data())));
+                           .arg(QLatin1String(field.key))
+                           .arg(SettingsBlock::value(field, block.data())));
         }
         out.result(QStringLiteral("line: ") + adapterText(session.link().line().adapter()));
         return Status::Done;
@@ -127,133 +149,107 @@ int info(const QList<Port> &ports)
 
 int read(const QList<Port> &ports, const QString &outPattern)
 {
-    return runOnPorts(ports,
-                      [&outPattern](const Port &port, const Output &out, UnitSession &unitSession) {
-                          Session session(port, out, unitSession);
-                          Block block;
-                          if (const int status = session.connectAndRead(block))
-                              return status;
-                          const QByteArray json = SettingsFile::write(block, port.name, isoNow());
-                          if (outPattern.isEmpty()) {
-                              for (const QByteArray &line : json.trimmed().split('\n')) {
-                                  if (!out.result(QString::fromUtf8(line)))
-                                      return Status::BadInput;
-                              }
-                              return Status::Done;
-                          }
-                          const QString name = portFileName(outPattern, port);
-                          if (!saveFile(name, json, out))
-                              return Status::BadInput;
-                          out.note(QStringLiteral("settings saved to %1").arg(name));
-                          return Status::Done;
-                      });
+    return runOnPorts(ports, [&outPattern](Session &session, const Output &out) {
+        Block block;
+        if (const int status = session.connectAndRead(block))
+            return status;
+        const QByteArray json = SettingsFile::write(block, session.port().name, isoNow());
+        if (outPattern.isEmpty()) {
+            for (const QByteArray &line : json.trimmed().split('\n')) {
+                if (!out.result(QString::fromUtf8(line)))
+                    return Status::BadInput;
+            }
+            return Status::Done;
+        }
+        const QString name = portFileName(outPattern, session.port());
+        if (!saveFile(name, json, out))
+            return Status::BadInput;
+        out.note(QStringLiteral("settings saved to %1").arg(name));
+        return Status::Done;
+    });
 }
 
 int write(const QList<Port> &ports, const WriteOptions &options)
 {
     Interrupts::install();
-    const int worst = runOnPorts(
-        ports, [&options](const Port &port, const Output &out, UnitSession &unitSession) {
-            Session session(port, out, unitSession);
-            Block unit;
-            if (const int status = session.connectAndRead(unit))
-                return status;
+    const int worst = runOnPorts(ports, [&options](Session &session, const Output &out) {
+        Block unit;
+        if (const int status = session.connectAndRead(unit))
+            return status;
 
-            Block outgoing = options.whole ? options.file.block : unit;
-            // Informative fields go back as the unit holds them, whatever the file says.
-            for (const SettingsFields::Field &field : SettingsFields::all()) {
-                if (!field.written)
-                    std::copy_n(unit.begin() + field.offset, field.width,
-                                outgoing.begin() + field.offset);
-            }
-            SettingsFile::layOver(outgoing, options.wanted);
-            if (options.whole && !options.force && options.file.block[1] != unit[1]) {
-                out.note(QStringLiteral("the file was read from device type %1, this unit is type "
-                                        "%2; --force writes it all the same. Nothing was sent")
-                             .arg(options.file.block[1])
-                             .arg(unit[1]));
-                return Status::BadInput;
-            }
-            // Only what the write changes is range-checked: an odd byte the unit already holds
-            // goes back as it is.
-            for (const SettingsFields::Difference &d :
-                 SettingsFields::compare(unit.data(), outgoing.data())) {
-                if (!d.field)
-                    continue;
-                const int value = SettingsFields::value(*d.field, outgoing.data());
-                if (!SettingsFields::inRange(*d.field, value)) {
-                    out.note(QStringLiteral("%1: %2 is outside the allowed %3-%4. Nothing was sent")
-                                 .arg(QLatin1String(d.field->key))
-                                 .arg(value)
-                                 .arg(d.field->min)
-                                 .arg(d.field->max));
-                    return Status::BadInput;
-                }
-            }
-            const std::vector<QString> changes =
-                SettingsFile::differenceLines(unit.data(), outgoing.data());
-            for (const QString &line : changes)
-                out.result(line);
-            if (options.dryRun) {
-                out.note(changes.empty() ? QStringLiteral("nothing would change; nothing was sent")
-                                         : QStringLiteral("dry run: nothing was sent"));
-                return Status::Done;
-            }
-
-            const QString held = QStringLiteral("interrupted: the block was sent and not verified");
-            Interrupts::Block guard(
-                out, held,
-                options.verify ? QStringLiteral("interrupted: the unit is storing the block; the "
-                                                "tool ends after its pause, or at once at a "
-                                                "second Ctrl+C")
-                               : QString());
-            if (!guard.begin()) {
-                out.note(QStringLiteral("interrupted: nothing was sent"));
-                return Interrupts::status();
-            }
-            out.note(options.verify ? QStringLiteral("writing; the read-back follows in %1 s")
-                                          .arg(SettingsWrite::PauseMs / 1000)
-                                    : QStringLiteral("writing"));
-            SettingsWrite write(session.link(), session.clock());
-            if (!write.send(outgoing)) {
-                guard.done(QStringLiteral("the port did not take the settings; the line is lost"));
-                return Status::NoAnswer;
-            }
-            guard.sent();
-            if (!options.verify) {
-                guard.done();
-                out.result(QStringLiteral("written, not verified"));
-                return Status::Done;
-            }
-            if (!pauseWatchingLine(session)) {
-                guard.done(QStringLiteral("the line was lost after the block was sent, before the "
-                                          "read-back: the unit may hold only part of it"));
-                return Status::NoAnswer;
-            }
-            if (Interrupts::requested()) {
-                guard.done(held);
-                return Interrupts::status();
-            }
-            const UnitLink::BlockReply readBack = SettingsRead(session.link()).run();
-            guard.done();
-            const VerifiedWrite::Result result =
-                VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
-            switch (result.outcome) {
-            case VerifiedWrite::Outcome::NoReadBack:
-                return session.incomplete(result.readBack, QStringLiteral("read-back"));
-            case VerifiedWrite::Outcome::Differs:
-                out.note(QStringLiteral("the read-back differs from what was written:"));
-                for (const QString &line :
-                     SettingsFile::differenceLines(result.sent.data(), result.back.data(),
-                                                   QStringLiteral(" written, read back ")))
-                    out.note(QStringLiteral("  ") + line);
-                return Status::Mismatch;
-            case VerifiedWrite::Outcome::Verified:
-                break;
-            }
-            out.result(QStringLiteral("written and verified"));
+        WritePlan::Request request{options.wanted, std::nullopt, options.force};
+        if (options.whole)
+            request.whole = options.file.block;
+        const WritePlan::Plan plan = WritePlan::plan(unit, request);
+        if (const std::optional<QString> refusal = refusalText(plan)) {
+            out.note(*refusal);
+            return Status::BadInput;
+        }
+        const Block &outgoing = plan.outgoing;
+        const std::vector<QString> changes =
+            SettingsFile::differenceLines(plan.differences, unit.data(), outgoing.data());
+        for (const QString &line : changes)
+            out.result(line);
+        if (options.dryRun) {
+            out.note(changes.empty() ? QStringLiteral("nothing would change; nothing was sent")
+                                     : QStringLiteral("dry run: nothing was sent"));
             return Status::Done;
-        });
+        }
+
+        const QString held = QStringLiteral("interrupted: the block was sent and not verified");
+        Interrupts::Block guard(
+            out, held,
+            options.verify ? QStringLiteral("interrupted: the unit is storing the block; the "
+                                            "tool ends after its pause, or at once at a "
+                                            "second Ctrl+C")
+                           : QString());
+        if (!guard.begin()) {
+            out.note(QStringLiteral("interrupted: nothing was sent"));
+            return Interrupts::status();
+        }
+        out.note(options.verify ? QStringLiteral("writing; the read-back follows in %1 s")
+                                      .arg(SettingsWrite::PauseMs / 1000)
+                                : QStringLiteral("writing"));
+        SettingsWrite write(session.link(), session.clock());
+        if (!write.send(outgoing)) {
+            guard.done(QStringLiteral("the port did not take the settings; the line is lost"));
+            return Status::NoAnswer;
+        }
+        guard.sent();
+        if (!options.verify) {
+            guard.done();
+            out.result(QStringLiteral("written, not verified"));
+            return Status::Done;
+        }
+        if (!pauseWatchingLine(session)) {
+            guard.done(QStringLiteral("the line was lost after the block was sent, before the "
+                                      "read-back: the unit may hold only part of it"));
+            return Status::NoAnswer;
+        }
+        if (Interrupts::requested()) {
+            guard.done(held);
+            return Interrupts::status();
+        }
+        const UnitLink::BlockReply readBack = SettingsRead(session.link()).run();
+        guard.done();
+        const VerifiedWrite::Result result =
+            VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
+        switch (result.outcome) {
+        case VerifiedWrite::Outcome::NoReadBack:
+            return session.incomplete(result.readBack, QStringLiteral("read-back"));
+        case VerifiedWrite::Outcome::Differs:
+            out.note(QStringLiteral("the read-back differs from what was written:"));
+            for (const QString &line : SettingsFile::differenceLines(
+                     result.differences, result.sent.data(), result.back.data(),
+                     QStringLiteral(" written, read back ")))
+                out.note(QStringLiteral("  ") + line);
+            return Status::Mismatch;
+        case VerifiedWrite::Outcome::Verified:
+            break;
+        }
+        out.result(QStringLiteral("written and verified"));
+        return Status::Done;
+    });
     // An interrupted run ends with the signal's status, whatever the ports came to.
     return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
@@ -261,46 +257,44 @@ int write(const QList<Port> &ports, const WriteOptions &options)
 int reset(const QList<Port> &ports)
 {
     Interrupts::install();
-    const int worst =
-        runOnPorts(ports, [](const Port &port, const Output &out, UnitSession &unitSession) {
-            Session session(port, out, unitSession);
-            Block unit;
-            // The bytes past the factory values go back as the unit holds them, so they are read
-            // first; a block that does not come whole is never written.
-            if (const int status = session.connectAndRead(unit))
-                return status;
-            const QString held =
-                QStringLiteral("interrupted: the factory settings were sent and not checked");
-            Interrupts::Block guard(out, held);
-            if (!guard.begin()) {
-                out.note(QStringLiteral("interrupted: nothing was sent"));
-                return Interrupts::status();
-            }
-            FactoryReset reset(session.link());
-            if (!reset.send()) {
-                guard.done(
-                    QStringLiteral("the port did not take the factory settings; the line is lost"));
-                return Status::NoAnswer;
-            }
-            guard.sent();
-            if (Interrupts::requested()) {
-                guard.done(held);
-                return Interrupts::status();
-            }
-            const int differences = reset.check();
-            guard.done();
-            if (differences == 0) {
-                out.result(QStringLiteral("factory settings written and checked"));
-                return Status::Done;
-            }
-            // No answer, or a short or garbled one, says nothing about what the unit holds.
-            if (!reset.readBack().complete())
-                return session.incomplete(reset.readBack(), QStringLiteral("factory-reset check"));
-            out.note(QStringLiteral("factory-reset check failed: %1 of %2 bytes differ")
-                         .arg(differences)
-                         .arg(SettingsBlock::Size));
-            return Status::Mismatch;
-        });
+    const int worst = runOnPorts(ports, [](Session &session, const Output &out) {
+        Block unit;
+        // The bytes past the factory values go back as the unit holds them, so they are read
+        // first; a block that does not come whole is never written.
+        if (const int status = session.connectAndRead(unit))
+            return status;
+        const QString held =
+            QStringLiteral("interrupted: the factory settings were sent and not checked");
+        Interrupts::Block guard(out, held);
+        if (!guard.begin()) {
+            out.note(QStringLiteral("interrupted: nothing was sent"));
+            return Interrupts::status();
+        }
+        FactoryReset reset(session.link());
+        if (!reset.send()) {
+            guard.done(
+                QStringLiteral("the port did not take the factory settings; the line is lost"));
+            return Status::NoAnswer;
+        }
+        guard.sent();
+        if (Interrupts::requested()) {
+            guard.done(held);
+            return Interrupts::status();
+        }
+        const int differences = reset.check();
+        guard.done();
+        if (differences == 0) {
+            out.result(QStringLiteral("factory settings written and checked"));
+            return Status::Done;
+        }
+        // No answer, or a short or garbled one, says nothing about what the unit holds.
+        if (!reset.readBack().complete())
+            return session.incomplete(reset.readBack(), QStringLiteral("factory-reset check"));
+        out.note(QStringLiteral("factory-reset check failed: %1 of %2 bytes differ")
+                     .arg(differences)
+                     .arg(SettingsBlock::Size));
+        return Status::Mismatch;
+    });
     // An interrupted run ends with the signal's status, whatever the ports came to.
     return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
@@ -407,9 +401,7 @@ private:
 int upload(const QList<Port> &ports, const UploadOptions &options)
 {
     const bool bar = ports.size() == 1 && Output::errorIsTerminal();
-    return runOnPorts(ports, [&options, bar](const Port &port, const Output &out,
-                                             UnitSession &unitSession) {
-        Session session(port, out, unitSession);
+    return runOnPorts(ports, [&options, bar](Session &session, const Output &out) {
         if (const int status = session.connect())
             return status;
         UploadProgress progress(out, options, bar);
@@ -435,13 +427,11 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
     g_interrupted = false;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    return runOnPorts(ports, [&options](const Port &port, const Output &out,
-                                        UnitSession &unitSession) {
-        Session session(port, out, unitSession);
+    return runOnPorts(ports, [&options](Session &session, const Output &out) {
         if (const int status = session.connect())
             return status;
         const bool toFile = !options.csvPattern.isEmpty();
-        const QString name = toFile ? portFileName(options.csvPattern, port) : QString();
+        const QString name = toFile ? portFileName(options.csvPattern, session.port()) : QString();
         Files::Log file;
         QString error;
         if (toFile && !file.open(name, &error)) {
@@ -516,11 +506,9 @@ int diffSide(const QString &side, Block &block)
             out.note(error.isEmpty() ? QStringLiteral("%1: name one port").arg(side) : error);
             return Status::BadInput;
         }
-        return runOnPort(ports->first(), Output(ports->first().name + QStringLiteral(": ")),
-                         [&block](const Port &port, const Output &out, UnitSession &unitSession) {
-                             Session session(port, out, unitSession);
-                             return session.connectAndRead(block);
-                         });
+        return runOnPort(
+            ports->first(), Output(ports->first().name + QStringLiteral(": ")),
+            [&block](Session &session, const Output &) { return session.connectAndRead(block); });
     }
     QString error;
     const std::optional<QByteArray> text = Files::readSmall(side, &error);
@@ -534,7 +522,7 @@ int diffSide(const QString &side, Block &block)
         return Status::BadInput;
     }
     block = contents->block;
-    SettingsFile::layOver(block, contents->fields);
+    WritePlan::layOver(block, contents->fields);
     return Status::Done;
 }
 
