@@ -79,8 +79,6 @@ public:
     // True when every block of every file was acknowledged. The files stay open, and held for
     // this program alone, until the upload is over.
     bool run(Set set);
-    bool uploadMessages() { return run(Set::Messages); }
-    bool uploadSiren() { return run(Set::Siren); }
 
     // Opens, checks and reads the set's files from these paths, in the set's order, each held
     // only while it is read (so one file may stand for both). Reports Opening and Refused;
