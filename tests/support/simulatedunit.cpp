@@ -112,16 +112,17 @@ QString SimulatedUnit::stats() const
         sim::statsAnswer(m_unit, m_receivedTotal, m_sentTotal, m_fromUnit.size() + m_wire.size()));
 }
 
+// Copies that share nothing with the record, which the line's thread goes on writing.
 QByteArray SimulatedUnit::received() const
 {
     std::lock_guard lock(m_mutex);
-    return m_received;
+    return QByteArray(m_received.constData(), m_received.size());
 }
 
 QByteArray SimulatedUnit::sent() const
 {
     std::lock_guard lock(m_mutex);
-    return m_sent;
+    return QByteArray(m_sent.constData(), m_sent.size());
 }
 
 qint64 SimulatedUnit::receivedCount() const
