@@ -27,9 +27,13 @@
 // silence. Virtual time moves only while the line's user waits (a receive, settle(),
 // moreFollows(), a clock pause), so a 10 s pause or a receive's time-out costs nothing.
 //
+// The line opens under one list index only, while the unit's end is up ("hangup" takes it
+// down, "reopen" brings it back); any other index fails as a missing device does.
+//
 // Control goes by the simulator's words, with its answers ("fault late 200", "measure ...",
-// "get block", "hangup", "reopen", "stats", ...); received() and sent() are every byte that has
-// crossed the line each way so far, in order.
+// "get block", "hangup", "reopen", "stats", ...). received() and sent() are every byte that has
+// crossed the line each way so far, in order; what is still on its way comes in as the line's
+// user waits.
 //
 // Every public member may be called from any thread while another one uses the line; none
 // waits in real time. A lost line (the unit's end hung up) is noted at once: hasFailed() turns
@@ -54,7 +58,7 @@ public:
     // command() that must answer "ok"; fails the running test otherwise.
     QString ok(const QString &line);
 
-    // Every byte that has reached the unit / left it, in order.
+    // Every byte that has reached the unit / the line's input from it, in order.
     QByteArray received() const;
     QByteArray sent() const;
     qint64 receivedCount() const;
