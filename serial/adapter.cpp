@@ -47,42 +47,54 @@ QString ttyName(const QString &devicePath)
     return path.replace(QLatin1Char('/'), QLatin1Char('!'));
 }
 
+int settleFor(Adapter::Kind kind, int latencyMs)
+{
+    switch (kind) {
+    case Adapter::Kind::Native:
+        return NativeSettleMs;
+    case Adapter::Kind::Ftdi:
+        return (latencyMs >= 0 ? latencyMs : FtdiDefaultLatencyMs) + FtdiMarginMs;
+    case Adapter::Kind::Usb:
+        break;
+    }
+    return UsbSettleMs;
+}
+
 } // namespace
+
+Adapter Adapter::fromDriver(const QString &driver, int latencyMs)
+{
+    Adapter adapter;
+    adapter.driver = driver;
+    for (const DriverRow &row : Drivers) {
+        if (driver == QLatin1String(row.driver))
+            adapter.kind = row.kind;
+    }
+    if (adapter.kind == Kind::Ftdi && latencyMs >= 0)
+        adapter.latencyMs = latencyMs;
+    adapter.settleMs = settleFor(adapter.kind, adapter.latencyMs);
+    return adapter;
+}
 
 Adapter Adapter::lookup(const QString &devicePath)
 {
-    Adapter adapter;
     const QString name = ttyName(devicePath);
     const QString device =
         systemRoot() + QStringLiteral("/class/tty/") + name + QStringLiteral("/device");
-    adapter.driver =
+    const QString driver =
         QFileInfo(QFileInfo(device + QStringLiteral("/driver")).symLinkTarget()).fileName();
-    for (const DriverRow &row : Drivers) {
-        if (adapter.driver == QLatin1String(row.driver))
-            adapter.kind = row.kind;
-    }
-    if (adapter.kind == Kind::Native &&
-        (name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"))))
-        adapter.kind = Kind::Usb;
-
-    switch (adapter.kind) {
-    case Kind::Native:
-        adapter.settleMs = NativeSettleMs;
-        break;
-    case Kind::Ftdi: {
+    Adapter adapter = fromDriver(driver);
+    if (adapter.kind == Kind::Ftdi) {
         QFile timer(device + QStringLiteral("/latency_timer"));
         bool ok = false;
+        int latencyMs = -1;
         if (timer.open(QIODevice::ReadOnly))
-            adapter.latencyMs = timer.readAll().trimmed().toInt(&ok);
-        if (!ok || adapter.latencyMs < 0)
-            adapter.latencyMs = -1;
-        adapter.settleMs =
-            (adapter.latencyMs >= 0 ? adapter.latencyMs : FtdiDefaultLatencyMs) + FtdiMarginMs;
-        break;
-    }
-    case Kind::Usb:
-        adapter.settleMs = UsbSettleMs;
-        break;
+            latencyMs = timer.readAll().trimmed().toInt(&ok);
+        adapter = fromDriver(driver, ok ? latencyMs : -1);
+    } else if (adapter.kind == Kind::Native && (name.startsWith(QLatin1String("ttyUSB")) ||
+                                                name.startsWith(QLatin1String("ttyACM")))) {
+        adapter.kind = Kind::Usb;
+        adapter.settleMs = settleFor(Kind::Usb, -1);
     }
     return adapter;
 }

@@ -19,6 +19,9 @@ struct Adapter {
     int latencyMs = -1; // an FTDI chip's latency timer as the driver reports it, -1 unknown
     int settleMs = 0;   // how long the line must stay quiet to count as quiet
 
+    // What a device whose kernel driver has this name (empty: none known) stands behind, with
+    // an FTDI chip's latency timer as its driver reports it (-1 unknown).
+    static Adapter fromDriver(const QString &driver, int latencyMs = -1);
     // Looks the device up in the system's tree ($TARVIK2_SYS_ROOT, else /sys): the driver
     // behind class/tty/NAME/device and, for FTDI, its latency_timer. Read after the
     // low-latency request, so that a granted request shows as 1 ms. NAME is the device's

@@ -19,6 +19,13 @@ public:
     static constexpr int DeliveryAllowanceMs = 20;
     // The longest a receive of n bytes waits.
     static constexpr int receiveBoundMs(int n) { return n * MsPerByte + DeliveryAllowanceMs; }
+    // Input waits for a receive in a buffer of at most this many bytes; beyond it the system's
+    // own buffers fill and the line is throttled or dropped. Far above the longest reply (512
+    // bytes).
+    static constexpr int InputBound = 4096;
+    // A line that keeps talking is given this long to fall quiet before a command goes out all
+    // the same; the reply is then judged on its own.
+    static constexpr int SettleBoundMs = 1000;
 
     enum class OpenFailure {
         None,

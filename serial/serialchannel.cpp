@@ -10,12 +10,6 @@
 
 namespace {
 constexpr int WriteTimeoutMs = 5000; // a driver that takes no bytes for this long has failed
-// Unasked input is held up to this much; beyond it the driver's own buffer fills and the
-// line is throttled or dropped by the system. Far above the longest reply (512 bytes).
-constexpr qint64 InputBound = 4096;
-// A line that keeps talking is given this long to fall quiet before a command goes out all
-// the same; the reply is then judged on its own.
-constexpr qint64 SettleBoundMs = 1000;
 } // namespace
 
 SerialChannel::SerialChannel() = default;

@@ -6,7 +6,6 @@ namespace sim {
 
 namespace {
 constexpr Nanos Frame = Millisecond;
-constexpr Nanos CharacterTime = 10 * Second / 115200;
 } // namespace
 
 std::optional<AdapterProfile> AdapterProfile::named(const std::string &name)

@@ -12,6 +12,9 @@ constexpr Nanos Microsecond = 1'000;
 constexpr Nanos Millisecond = 1'000'000;
 constexpr Nanos Second = 1'000'000'000;
 
+// One character on the line: 10 bits at 115200 baud.
+constexpr Nanos CharacterTime = 10 * Second / 115200;
+
 inline Nanos monotonicNow()
 {
     timespec ts{};

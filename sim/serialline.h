@@ -30,7 +30,7 @@ namespace sim {
 // reading the master does not fail while the client has its side closed.
 class SerialLine : public UnitPort {
 public:
-    static constexpr Nanos ByteTime = 10 * Second / 115200;
+    static constexpr Nanos ByteTime = CharacterTime;
 
     SerialLine(bool paced, WireRecord &record, const AdapterProfile &adapter = {})
         : m_paced(paced), m_record(record), m_adapter(adapter, monotonicNow())

@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "control.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -10,15 +12,12 @@
 #include <fstream>
 #include <optional>
 #include <poll.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace sim {
 
 namespace {
 
-// A write or an upload is given up after this much silence on the line.
-constexpr Nanos StallTime = Second;
 // While bytes stream at line rate the loop wakes at most this often and handles every byte
 // that has come due meanwhile; each byte keeps its own deadline.
 constexpr Nanos WakeGrain = 500 * Microsecond;
@@ -48,17 +47,6 @@ std::string installSignals()
         sigaction(s, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     return {};
-}
-
-std::optional<unsigned long> parseNumber(const std::string &text, unsigned long max)
-{
-    if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    unsigned long value = std::stoul(text);
-    if (value > max)
-        return std::nullopt;
-    return value;
 }
 
 std::string makeDir(const std::string &dir)
@@ -141,7 +129,8 @@ void Simulator::loop()
         Nanos now = monotonicNow();
         int moved =
             m_line.deliverDue(now, [&](std::uint8_t b, Nanos at) { m_unit->receive(b, at); });
-        if (m_unit->inExchange() && m_line.quiet() && now >= m_line.lastActivity() + StallTime)
+        if (m_unit->inExchange() && m_line.quiet() &&
+            now >= m_line.lastActivity() + Unit::StallTime)
             m_unit->abandon();
         moved += m_line.flushDue(now);
         if (moved > 0)
@@ -149,7 +138,7 @@ void Simulator::loop()
 
         std::optional<Nanos> wake = m_line.nextEvent();
         if (m_unit->inExchange() && m_line.quiet()) {
-            Nanos stall = m_line.lastActivity() + StallTime;
+            Nanos stall = m_line.lastActivity() + Unit::StallTime;
             wake = wake ? std::min(*wake, stall) : stall;
         }
         if (wake)
@@ -220,11 +209,8 @@ void Simulator::takeInput()
 
     std::size_t end;
     while ((end = m_input.find('\n')) != std::string::npos) {
-        std::istringstream line(m_input.substr(0, end));
+        const std::vector<std::string> words = controlWords(m_input.substr(0, end));
         m_input.erase(0, end + 1);
-        std::vector<std::string> words;
-        for (std::string word; line >> word;)
-            words.push_back(word);
         if (!words.empty())
             say(control(words));
     }
@@ -232,40 +218,14 @@ void Simulator::takeInput()
 
 std::string Simulator::control(const std::vector<std::string> &words)
 {
+    if (std::optional<std::string> answer = unitControl(*m_unit, words))
+        return *answer;
     const std::string &verb = words[0];
     const std::size_t args = words.size() - 1;
-    if (verb == "fault")
-        return fault(words);
     if (verb == "hangup" && args == 0)
         return hangUp();
     if (verb == "reopen" && args == 0)
         return reopen();
-    if (verb == "measure" && args == 1 && words[1] == "auto") {
-        m_unit->setFixedMeasurement(std::nullopt);
-        return "ok";
-    }
-    if (verb == "measure") {
-        if (args != 6)
-            return "error usage: measure A B C D E F | measure auto";
-        Measurement values{};
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            std::optional<unsigned long> value = parseNumber(words[i + 1], 65535);
-            if (!value)
-                return "error not a value from 0 to 65535: " + words[i + 1];
-            values[i] = std::uint16_t(*value);
-        }
-        m_unit->setFixedMeasurement(values);
-        return "ok";
-    }
-    if (verb == "get" && args == 1 && words[1] == "block")
-        return "ok " + toHex(m_unit->block());
-    if (verb == "set" && args == 2 && words[1] == "block") {
-        std::optional<Block> block = blockFromHex(words[2]);
-        if (!block)
-            return "error a block is 1024 hex digits";
-        m_unit->setBlock(*block);
-        return "ok";
-    }
     if (verb == "clear" && args == 1 && words[1] == "record") {
         m_record.clear();
         return "ok";
@@ -276,100 +236,7 @@ std::string Simulator::control(const std::vector<std::string> &words)
         m_quit = true;
         return "ok";
     }
-    std::string line = verb;
-    for (std::size_t i = 1; i < words.size(); ++i)
-        line += " " + words[i];
-    return "error unknown command: " + line;
-}
-
-std::string Simulator::fault(const std::vector<std::string> &words)
-{
-    Faults &faults = m_unit->faults();
-    const std::string kind = words.size() > 1 ? words[1] : "";
-    if (words.size() == 2) {
-        if (kind == "none") {
-            faults = Faults{};
-            return "ok";
-        }
-        if (kind == "silent") {
-            faults.silent = true;
-            return "ok";
-        }
-        if (kind == "ffonly") {
-            faults.ffOnly = true;
-            return "ok";
-        }
-        if (kind == "uonly") {
-            faults.uOnly = true;
-            return "ok";
-        }
-    }
-    if (kind == "shift-once") {
-        std::optional<unsigned long> junk =
-            words.size() == 4 ? parseNumber(words[2], 511) : std::nullopt;
-        std::optional<unsigned long> gap =
-            words.size() == 4 ? parseNumber(words[3], 600000) : std::nullopt;
-        if (!junk || *junk < 1 || !gap)
-            return "error usage: fault shift-once <1..511> <0..600000>";
-        faults.shiftOnce = Split{*junk, Nanos(*gap) * Millisecond};
-        return "ok";
-    }
-    if (kind == "split" || kind == "split-once") {
-        std::optional<unsigned long> head =
-            words.size() == 4 ? parseNumber(words[2], 65535) : std::nullopt;
-        std::optional<unsigned long> gap =
-            words.size() == 4 ? parseNumber(words[3], 600000) : std::nullopt;
-        if (!head || *head < 1 || !gap)
-            return "error usage: fault " + kind + " <1..65535> <0..600000>";
-        const Split split{*head, Nanos(*gap) * Millisecond};
-        (kind == "split" ? faults.split : faults.splitOnce) = split;
-        return "ok";
-    }
-    struct Limit {
-        const char *name;
-        unsigned long min;
-        unsigned long max;
-    };
-    static const Limit limits[] = {
-        {"late", 0, 600000},        {"short", 0, 65535}, {"garbage", 0, 65535},
-        {"garbage-once", 1, 65535}, {"tail", 0, 65535},  {"tail-once", 0, 65535},
-        {"stop-after", 0, 65535},   {"corrupt", 1, 412}, {"misstore", 1, 412},
-        {"hangup-after", 1, 65535},
-    };
-    for (const Limit &limit : limits) {
-        if (kind != limit.name)
-            continue;
-        std::optional<unsigned long> value =
-            words.size() == 3 ? parseNumber(words[2], limit.max) : std::nullopt;
-        if (!value || *value < limit.min)
-            return "error usage: fault " + kind + " <" + std::to_string(limit.min) + ".." +
-                   std::to_string(limit.max) + ">";
-        if (kind == "late")
-            faults.late = Nanos(*value) * Millisecond;
-        else if (kind == "short")
-            faults.shortTo = *value;
-        else if (kind == "garbage")
-            faults.garbage = *value;
-        else if (kind == "garbage-once")
-            faults.garbageOnce = *value;
-        else if (kind == "tail")
-            faults.tail = *value;
-        else if (kind == "tail-once")
-            faults.tailOnce = *value;
-        else if (kind == "stop-after")
-            faults.stopAfter = int(*value);
-        else if (kind == "corrupt")
-            faults.corrupt = *value;
-        else if (kind == "misstore")
-            faults.misstore = *value;
-        else
-            faults.hangupAfter = int(*value);
-        return "ok";
-    }
-    return "error usage: fault none | silent | late MS | short N | garbage N | garbage-once N | "
-           "split N MS | split-once N MS | shift-once N MS | tail N | tail-once N | ffonly | uonly "
-           "| stop-after K | "
-           "corrupt K | misstore K | hangup-after K";
+    return unknownCommand(words);
 }
 
 std::string Simulator::hangUp()
@@ -394,10 +261,7 @@ std::string Simulator::reopen()
 
 std::string Simulator::stats() const
 {
-    return "ok rx=" + std::to_string(m_line.received()) + " tx=" + std::to_string(m_line.sent()) +
-           " writes=" + std::to_string(m_unit->writes()) +
-           " uploads=" + std::to_string(m_unit->uploads()) +
-           " queued=" + std::to_string(m_line.queued()) + " held=" + std::to_string(m_unit->held());
+    return statsAnswer(*m_unit, m_line.received(), m_line.sent(), m_line.queued());
 }
 
 void Simulator::pointLink()

@@ -38,7 +38,6 @@ private:
     void loop();
     void takeInput();
     std::string control(const std::vector<std::string> &words);
-    std::string fault(const std::vector<std::string> &words);
     std::string hangUp();
     std::string reopen();
     std::string stats() const;

@@ -62,6 +62,9 @@ using Measurement = std::array<std::uint16_t, 6>;
 // the port. Knows nothing of ptys or pacing.
 class Unit {
 public:
+    // A settings write or an upload is given up after this much silence on the line.
+    static constexpr Nanos StallTime = Second;
+
     Unit(UnitPort &port, const Block &block, Nanos startTime);
 
     // Where stored settings (settings.bin) and finished recordings go; empty: nowhere.

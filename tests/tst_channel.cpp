@@ -1,5 +1,6 @@
-// The serial channel, the COM names and the wait for an awaited byte, over real pseudo-
-// terminals: one driven byte by byte by the test, and the unit simulator.
+// The serial channel and the COM names over real pseudo-terminals (one driven byte by byte by
+// the test, and the unit simulator); the receives and the wait for an awaited byte over the
+// unit in the test's own process.
 
 #include "device/clock.h"
 #include "device/protocol.h"
@@ -8,14 +9,12 @@
 #include "serial/serialchannel.h"
 #include "support/ptypeer.h"
 #include "support/simprocess.h"
+#include "support/simulatedunit.h"
 
 #include <QElapsedTimer>
 #include <QTest>
-#include <QThread>
-#include <QTimer>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <thread>
 #include <unistd.h>
 
 class ChannelTest : public QObject {
@@ -121,90 +120,79 @@ void ChannelTest::openAndReopen()
 
 void ChannelTest::receiveReturnsAsSoonAsAllHaveCome()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
+    SimulatedUnit unit;
+    Line &line = unit.line();
+    UnitLink link(line);
+    QVERIFY(line.open(4));
     QByteArray block(512, 0);
     for (int i = 0; i < 512; ++i)
         block[i] = char(i * 7);
-    peer.write(block);
+    unit.setBlock(block);
+    link.sendByte(Command::ReadSettings);
     std::uint8_t into[512] = {};
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(channel.receiveBytes(into, 512), 512);
+    const qint64 start = unit.clock().now();
+    QCOMPARE(line.receiveBytes(into, 512), 512);
     // Far below the 5.12 s the block may take at most.
-    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    const qint64 took = unit.clock().now() - start;
+    QVERIFY2(took < 2000, qPrintable(QString::number(took)));
     QCOMPARE(QByteArray(reinterpret_cast<char *>(into), 512), block);
 }
 
 void ChannelTest::receiveGivesUpAfterTenMsAByte()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
+    SimulatedUnit unit;
+    Line &line = unit.line();
+    UnitLink link(line);
+    QVERIFY(line.open(4));
     std::uint8_t into[12] = {};
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(channel.receiveBytes(into, 12), 0);
-    QVERIFY2(t.elapsed() >= 120, qPrintable(QString::number(t.elapsed())));
-    peer.write("abc");
-    t.restart();
-    QCOMPARE(channel.receiveBytes(into, 12), 3);
-    QVERIFY(t.elapsed() >= 120);
+    qint64 start = unit.clock().now();
+    QCOMPARE(line.receiveBytes(into, 12), 0);
+    QVERIFY2(unit.clock().now() - start >= 120, qPrintable(QString::number(start)));
+    unit.ok("fault short 3");
+    link.sendByte(Command::Measure);
+    start = unit.clock().now();
+    QCOMPARE(line.receiveBytes(into, 12), 3);
+    QVERIFY(unit.clock().now() - start >= 120);
 }
 
 void ChannelTest::noTimeOutBetweenBytes()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
+    SimulatedUnit unit;
+    Line &line = unit.line();
+    UnitLink link(line);
+    QVERIFY(line.open(4));
     // 100 bytes may take a whole second; a 200 ms gap in the middle ends nothing.
-    peer.write(QByteArray(50, 'x'));
-    std::thread late([&] {
-        QThread::msleep(200);
-        peer.write(QByteArray(50, 'y'));
-    });
+    unit.setBlock(QByteArray(50, 'x') + QByteArray(462, 'y'));
+    unit.ok("fault short 100");
+    unit.ok("fault split 50 200");
+    link.sendByte(Command::ReadSettings);
     std::uint8_t into[100] = {};
-    const int got = channel.receiveBytes(into, 100);
-    late.join();
-    QCOMPARE(got, 100);
+    QCOMPARE(line.receiveBytes(into, 100), 100);
     QCOMPARE(into[99], std::uint8_t('y'));
 }
 
 void ChannelTest::lateByteGoesToNextReceive()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
+    SimulatedUnit unit;
+    Line &line = unit.line();
+    UnitLink link(line);
+    QVERIFY(line.open(4));
+    unit.ok("fault late 100");
+    link.sendByte(Command::Handshake);
     bool arrived = true;
     link.receiveByte(&arrived);
     QVERIFY(!arrived);
-    peer.write("W"); // too late for that receive: it waits in the driver
-    QTest::qWait(30);
+    unit.clock().sleep(100); // the 'W' comes too late for that receive: it waits in the input
     QCOMPARE(link.receiveByte(&arrived), std::uint8_t('W'));
     QVERIFY(arrived);
 }
 
 void ChannelTest::staleFirstByteAndPartialBlock()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
+    SimulatedUnit unit;
+    Line &line = unit.line();
+    UnitLink link(line);
+    QVERIFY(line.open(4));
     bool arrived = true;
     QCOMPARE(link.receiveByte(&arrived), std::uint8_t(0)); // nothing since start
     QVERIFY(!arrived);
@@ -212,8 +200,10 @@ void ChannelTest::staleFirstByteAndPartialBlock()
     std::uint8_t *block = link.transferBlock();
     for (int i = 0; i < 512; ++i)
         block[i] = std::uint8_t(0xA0 + i % 16);
-    peer.write(QByteArray(100, '\x11'));
-    QCOMPARE(channel.receiveBytes(block, 512), 100);
+    unit.setBlock(QByteArray(512, '\x11'));
+    unit.ok("fault short 100");
+    link.sendByte(Command::ReadSettings);
+    QCOMPARE(line.receiveBytes(block, 512), 100);
     QCOMPARE(block[99], std::uint8_t(0x11));
     for (int i = 100; i < 512; ++i)
         QCOMPARE(block[i], std::uint8_t(0xA0 + i % 16));
@@ -224,26 +214,19 @@ void ChannelTest::staleFirstByteAndPartialBlock()
 
 void ChannelTest::sendByteUsesReadBackArea()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
+    SimulatedUnit unit;
+    Line &line = unit.line();
+    UnitLink link(line);
+    QVERIFY(line.open(4));
     QVERIFY(link.sendByte(0x52));
     QCOMPARE(link.readBack()[0], std::uint8_t(0x52));
     QCOMPARE(link.readBack(), link.transferBlock() + SettingsBlock::Size);
     std::uint8_t block[512];
     for (int i = 0; i < 512; ++i)
         block[i] = std::uint8_t(i);
-    QVERIFY(channel.sendBytes(block, 512));
-    QByteArray got = peer.readAvailable();
-    while (got.size() < 513) {
-        const QByteArray more = peer.readAvailable();
-        if (more.isEmpty())
-            break;
-        got += more;
-    }
+    QVERIFY(line.sendBytes(block, 512));
+    unit.clock().sleep(100); // the line's time for all of them
+    const QByteArray got = unit.received();
     QCOMPARE(got.size(), 513);
     QCOMPARE(got.at(0), '\x52');
     QCOMPARE(std::uint8_t(got.at(512)), std::uint8_t(511 & 0xFF));
@@ -308,34 +291,39 @@ void ChannelTest::openFailureReasons()
 
 void ChannelTest::waitForByteDiscardsOthers()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
-    const SteadyClock clock(100);
-    peer.write(QByteArray("T\xFF\x00U", 4));
-    QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::Received);
+    SimulatedUnit unit;
+    Line &line = unit.line();
+    UnitLink link(line);
+    QVERIFY(line.open(4));
+    // A siren upload of two blocks, the first acknowledged with 0xFF alone and the second
+    // behind a junk byte: 'T', 0xFF, 0x00, 'U', 0xFF wait in the input.
+    const QByteArray data(2 * 512, '\x01');
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
+    unit.ok("fault ffonly");
+    link.sendByte(Command::UploadSiren);
+    QCOMPARE(link.receiveByte(), Reply::Next);
+    const std::uint8_t counts[] = {0x00, 0x02};
+    line.sendBytes(counts, 2);
+    line.sendBytes(bytes, 512);
+    unit.clock().sleep(100);
+    unit.ok("fault none");
+    unit.ok("fault garbage-once 1");
+    line.sendBytes(bytes + 512, 512);
+    unit.clock().sleep(100);
+    QCOMPARE(waitForByte(link, Reply::Next, unit.clock(), 10000), WaitResult::Received);
     // 0xFF alone before the 'U' does not end a wait for 'U'.
-    peer.write("\xFF");
-    QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::TimedOut);
+    QCOMPARE(waitForByte(link, Reply::Next, unit.clock(), 10000), WaitResult::TimedOut);
 }
 
 void ChannelTest::waitForByteIgnoresStaleByte()
 {
-    ComFolder folder;
-    PtyPeer peer;
-    folder.link("COM5", peer.slavePath());
-    SerialChannel channel;
-    UnitLink link(channel);
-    QVERIFY(channel.open(4));
+    SimulatedUnit unit;
+    UnitLink link(unit.line());
+    QVERIFY(unit.line().open(4));
     link.transferBlock()[0] = Reply::Next; // a 'U' left over from an earlier reply
-    const SteadyClock clock(100);
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(waitForByte(link, Reply::Next, clock, 10000), WaitResult::TimedOut);
-    QVERIFY(t.elapsed() >= 90); // 10 s of clock time at 100 times the speed
+    const qint64 start = unit.clock().now();
+    QCOMPARE(waitForByte(link, Reply::Next, unit.clock(), 10000), WaitResult::TimedOut);
+    QVERIFY(unit.clock().now() - start >= 10000);
 }
 
 void ChannelTest::waitForByteNoticesLostLine()

@@ -1,11 +1,13 @@
-// Sound upload: the header check on its own, then both uploads against the unit simulator on a
-// real pty, with WAV files written into a temporary current folder.
+// Sound upload: the header check on its own, then both uploads against the unit in the test's
+// own process and one over the unit simulator on a real pty, with WAV files written into a
+// temporary current folder.
 
 #include "app/uploadview.h"
 #include "device/clock.h"
 #include "device/unitlink.h"
 #include "serial/serialchannel.h"
 #include "support/simprocess.h"
+#include "support/simulatedunit.h"
 #include "support/wavfile.h"
 #include "upload/soundupload.h"
 #include "upload/wavheader.h"
@@ -26,6 +28,7 @@ namespace {
 constexpr int Block = 512;
 constexpr int ComIndex = 4; // "COM5"
 constexpr quint32 LostSeed = 21;
+using Set = SoundUpload::Set;
 
 QByteArray samples(int size, quint32 seed)
 {
@@ -70,7 +73,7 @@ bool isLocked(const QString &name)
     return locked;
 }
 
-QByteArray recording(const SimProcess &sim, const QString &name)
+template <typename Sim> QByteArray recording(const Sim &sim, const QString &name)
 {
     QFile f(sim.recordingsDir() + QLatin1Char('/') + name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -101,39 +104,55 @@ char *toString(const ProgressCall &call)
     return QTest::toString(QStringLiteral("(%1 at block %2)").arg(call.value).arg(call.blocks));
 }
 
-// The unit simulator on a pty linked as COM5, the channel opened on it, and an upload whose
-// view records every log line and every progress-bar write.
-struct Bench {
-    ComFolder com;
-    SimProcess sim{com.path(), QStringLiteral("COM5")};
-    SerialChannel channel;
-    UnitLink link{channel};
-    SteadyClock clock{100};
+// What an upload's view is told: every log line and every progress-bar write.
+struct UploadLog {
     QStringList lines;
     QList<int> progress;
     int bar = 0;
     std::function<void(const QString &)> onLine;
     std::function<void(int)> onProgress;
-    SoundUpload upload{link, clock,
-                       uploadView(
-                           [this](const QString &line) {
-                               lines << line;
-                               if (onLine)
-                                   onLine(line);
-                           },
-                           [this](int value) {
-                               bar = value;
-                               progress << value;
-                               if (onProgress)
-                                   onProgress(value);
-                           })};
 
-    bool start() { return sim.start() && channel.open(ComIndex); }
+    SoundUpload::View view()
+    {
+        return uploadView(
+            [this](const QString &line) {
+                lines << line;
+                if (onLine)
+                    onLine(line);
+            },
+            [this](int value) {
+                bar = value;
+                progress << value;
+                if (onProgress)
+                    onProgress(value);
+            });
+    }
     void reset()
     {
         lines.clear();
         progress.clear();
     }
+};
+
+// The unit in the test's own process, the line opened on it, and an upload on its clock.
+struct Bench : UploadLog {
+    SimulatedUnit sim;
+    UnitLink link{sim.line()};
+    SoundUpload upload{link, sim.clock(), view()};
+
+    bool start() { return sim.line().open(ComIndex); }
+};
+
+// The unit simulator on a pty linked as COM5, and the serial channel opened on it.
+struct PtyBench : UploadLog {
+    ComFolder com;
+    SimProcess sim{com.path(), QStringLiteral("COM5")};
+    SerialChannel channel;
+    UnitLink link{channel};
+    SteadyClock clock{100};
+    SoundUpload upload{link, clock, view()};
+
+    bool start() { return sim.start() && channel.open(ComIndex); }
 };
 
 } // namespace
@@ -261,14 +280,15 @@ void TestUpload::headerCheck()
 
 // ---- complete uploads ----------------------------------------------------------------------
 
+// Over the real serial path.
 void TestUpload::messageUploadOnTheWire()
 {
     const QByteArray ppk1 = writeWav(QStringLiteral("PPK1.wav"), 3, 100, 1);
     writeWav(QStringLiteral("PPK2.wav"), 0, 300, 2);
-    Bench &b = bench();
+    PtyBench b;
     QVERIFY(b.start());
 
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
 
     QCOMPARE(b.lines, MessageLog);
     // Counts 3 and 0 high byte first, then the three blocks; the remainders never go out.
@@ -286,7 +306,7 @@ void TestUpload::sirenUploadOnTheWire()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    b.upload.run(SoundUpload::Set::Siren);
+    b.upload.run(Set::Siren);
 
     QCOMPARE(b.lines, SirenLog);
     QCOMPARE(b.sim.received(), bytes({0x70, 0x00, 0x05}) + siren.left(5 * Block));
@@ -311,10 +331,7 @@ void TestUpload::uploadsInARow()
     QByteArray expected;
     for (bool s : isSiren) {
         b.reset();
-        if (s)
-            b.upload.run(SoundUpload::Set::Siren);
-        else
-            b.upload.run(SoundUpload::Set::Messages);
+        b.upload.run(s ? Set::Siren : Set::Messages);
         QCOMPARE(b.lines, s ? SirenLog : MessageLog);
         QCOMPARE(b.bar, 0);
         expected += s ? sirenWire : messageWire;
@@ -362,7 +379,7 @@ void TestUpload::progress()
         b.reset();
         calls.clear();
         b.sim.clearRecord();
-        b.upload.run(SoundUpload::Set::Siren);
+        b.upload.run(Set::Siren);
         QCOMPARE(b.lines, SirenLog);
         QCOMPARE(calls, expected);
     }
@@ -381,7 +398,7 @@ void TestUpload::progressCarriesOverToPpk2()
         calls << ProgressCall{value, int(b.sim.receivedCount() - 5) / Block};
     };
 
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
 
     QCOMPARE(b.lines, MessageLog);
     QList<ProgressCall> expected{{0, 0}};
@@ -421,7 +438,7 @@ void TestUpload::missingFile()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    siren ? b.upload.run(SoundUpload::Set::Siren) : b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(siren ? Set::Siren : Set::Messages);
 
     QCOMPARE(b.lines, log);
     QCOMPARE(b.sim.received(), QByteArray());
@@ -436,7 +453,7 @@ void TestUpload::missingPpk2ThenPresent()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
     QCOMPARE(b.lines,
              MessageLog.mid(0, 2) + QStringList{QStringLiteral("Файл PPK2.wav не найден")});
     QCOMPARE(b.sim.received(), QByteArray());
@@ -445,7 +462,7 @@ void TestUpload::missingPpk2ThenPresent()
 
     const QByteArray ppk2 = writeWav(QStringLiteral("PPK2.wav"), 1, 0, 12);
     b.reset();
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
     QCOMPARE(b.lines, MessageLog);
     QCOMPARE(b.sim.received(),
              bytes({0x60, 0x00, 0x02, 0x00, 0x01}) + ppk1.left(2 * Block) + ppk2.left(Block));
@@ -462,7 +479,7 @@ void TestUpload::lockedFileCountsAsMissing()
     const int fd = ::open("PPK2.wav", O_RDONLY);
     QVERIFY(fd >= 0);
     QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
     ::close(fd);
 
     QCOMPARE(b.lines,
@@ -471,7 +488,7 @@ void TestUpload::lockedFileCountsAsMissing()
     QVERIFY(!isLocked(QStringLiteral("PPK1.wav")));
 
     b.reset();
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
     QCOMPARE(b.lines, MessageLog);
 }
 
@@ -487,7 +504,7 @@ void TestUpload::fileHeldWhileUploading()
             heldAt << line;
     };
 
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
 
     // Both are held from the moment PPK2.wav is open until the last line.
     QCOMPARE(heldAt, MessageLog.mid(2));
@@ -541,7 +558,7 @@ void TestUpload::rejectedFile()
     Bench &b = bench();
     QVERIFY(b.start());
 
-    siren ? b.upload.run(SoundUpload::Set::Siren) : b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(siren ? Set::Siren : Set::Messages);
 
     // The opening lines up to the file refused, then the one line that says why.
     const int opened = badName == QStringLiteral("PPK2.wav") ? 2 : 1;
@@ -593,9 +610,9 @@ void TestUpload::lostUnit()
     QVERIFY(b.start());
     b.sim.ok(fault);
 
-    const qint64 start = b.clock.now();
-    b.upload.run(SoundUpload::Set::Siren);
-    const qint64 took = b.clock.now() - start;
+    const qint64 start = b.sim.clock().now();
+    b.upload.run(Set::Siren);
+    const qint64 took = b.sim.clock().now() - start;
 
     QCOMPARE(b.lines, SirenLog.mid(0, begun ? 4 : 2) + QStringList{line});
     QVERIFY(!b.progress.isEmpty());
@@ -619,7 +636,7 @@ void TestUpload::garbageBetweenAcknowledgements()
     QVERIFY(b.start());
     b.sim.ok(QStringLiteral("fault garbage 3"));
 
-    b.upload.run(SoundUpload::Set::Messages);
+    b.upload.run(Set::Messages);
 
     QCOMPARE(b.lines, MessageLog);
     QCOMPARE(b.sim.received(),
