@@ -2,7 +2,7 @@
 
 #include "app/tform1.h"
 #include "service/measurement.h"
-#include "service/trendchart.h"
+#include "app/trendchart.h"
 
 #include <QTimer>
 

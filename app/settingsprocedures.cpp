@@ -2,7 +2,9 @@
 // in the window's fields and log.
 
 #include "app/tform1.h"
-#include "device/blockprocedures.h"
+#include "device/factoryreset.h"
+#include "device/settingsread.h"
+#include "device/settingswrite.h"
 #include "device/settingsverify.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "app/windowfonts.h"
 #include "serial/comnames.h"
 #include "serial/portscan.h"
-#include "service/trendchart.h"
+#include "app/trendchart.h"
 #include "version.h"
 
 #include <QIcon>

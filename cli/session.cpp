@@ -1,7 +1,7 @@
 #include "cli/session.h"
 
 #include "cli/status.h"
-#include "device/blockprocedures.h"
+#include "device/settingsread.h"
 #include "serial/comnames.h"
 
 #include <QRegularExpression>

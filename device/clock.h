@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include <QtGlobal>
 
 // The program's long pauses (the 1 s and 10 s waits, the upload's reply bound) run on a clock.
 // The shipped program uses real time; a unit in the same process brings a virtual clock of
@@ -12,18 +12,4 @@ public:
     virtual qint64 now() const = 0;
     // Blocks for ms of program time.
     virtual void sleep(int ms) const = 0;
-};
-
-// Real time; tests on a real port may make it run faster (a 10 s pause in 100 ms) while
-// serial time-outs stay real.
-class SteadyClock : public Clock {
-public:
-    explicit SteadyClock(int speedup = 1);
-
-    qint64 now() const override;
-    void sleep(int ms) const override;
-
-private:
-    int m_speedup;
-    QElapsedTimer m_timer;
 };

@@ -1,5 +1,6 @@
 #include "device/unitsession.h"
 
+#include "device/steadyclock.h"
 #include "serial/serialchannel.h"
 
 UnitSession::UnitSession(const LineMaker &makeLine, std::unique_ptr<Clock> clock)

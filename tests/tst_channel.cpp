@@ -2,7 +2,7 @@
 // the test, and the unit simulator); the receives and the wait for an awaited byte over the
 // unit in the test's own process.
 
-#include "device/clock.h"
+#include "device/steadyclock.h"
 #include "device/protocol.h"
 #include "device/unitlink.h"
 #include "serial/comnames.h"

@@ -2,7 +2,7 @@
 // main window against the unit simulator on a pty linked as COM5.
 
 #include "app/tform1.h"
-#include "service/trendchart.h"
+#include "app/trendchart.h"
 #include "support/connectedwindow.h"
 #include "support/windowdriver.h"
 #include "support/windowlog.h"

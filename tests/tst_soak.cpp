@@ -7,7 +7,7 @@
 // TARVIK2_SOAK_OPS the number of operations, and TARVIK2_SOAK_TRACE=1 prints every operation.
 
 #include "app/tform1.h"
-#include "service/trendchart.h"
+#include "app/trendchart.h"
 #include "support/errorboxcatcher.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"

@@ -2,7 +2,7 @@
 // the same exchanges through the unit link and an upload must come to the same outcomes, with
 // the same bytes on the wire each way, behind no adapter and behind a slow FTDI one.
 
-#include "device/clock.h"
+#include "device/steadyclock.h"
 #include "device/unitlink.h"
 #include "serial/serialchannel.h"
 #include "support/simprocess.h"

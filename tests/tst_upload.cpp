@@ -3,7 +3,7 @@
 // temporary current folder.
 
 #include "app/uploadview.h"
-#include "device/clock.h"
+#include "device/steadyclock.h"
 #include "device/unitlink.h"
 #include "serial/serialchannel.h"
 #include "support/simprocess.h"

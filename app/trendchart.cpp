@@ -1,4 +1,4 @@
-#include "service/trendchart.h"
+#include "app/trendchart.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,4 +1,4 @@
-#include "device/clock.h"
+#include "device/steadyclock.h"
 
 #include <QThread>
 #include <algorithm>

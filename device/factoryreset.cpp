@@ -1,32 +1,6 @@
-#include "device/blockprocedures.h"
-
-#include "device/clock.h"
+#include "device/factoryreset.h"
 
 #include <algorithm>
-
-UnitLink::BlockReply SettingsRead::run()
-{
-    SettingsBlock::Block reply;
-    const UnitLink::BlockReply result = m_link.readConfirmed(reply.data());
-    if (result.complete())
-        std::copy(reply.begin(), reply.end(), m_link.transferBlock());
-    return result;
-}
-
-bool SettingsWrite::send(const SettingsBlock::Block &block)
-{
-    std::uint8_t *held = m_link.transferBlock();
-    std::copy(block.begin(), block.end(), held);
-    return m_link.writeSettings(held);
-}
-
-void SettingsWrite::pause() const { m_clock.sleep(PauseMs); }
-
-UnitLink::BlockReply SettingsWrite::readBack()
-{
-    pause();
-    return SettingsRead(m_link).run();
-}
 
 bool FactoryReset::send()
 {
