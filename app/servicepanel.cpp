@@ -1,8 +1,8 @@
 // The hidden service panel: six live measurements and the trend of POWER or LIGHT.
 
 #include "app/tform1.h"
-#include "service/measurement.h"
 #include "app/trendchart.h"
+#include "service/measurement.h"
 
 #include <QTimer>
 

@@ -4,8 +4,8 @@
 #include "app/tform1.h"
 #include "device/factoryreset.h"
 #include "device/settingsread.h"
-#include "device/settingswrite.h"
 #include "device/settingsverify.h"
+#include "device/settingswrite.h"
 
 namespace {
 constexpr int FactorySupervisionFrequency = 39;
@@ -43,14 +43,13 @@ void TForm1::readallJob(const std::optional<SettingsBlock::Block> &written)
     const UnitLink::BlockReply reply = SettingsRead(unit).run();
     std::optional<int> differing;
     if (written) {
-        const VerifiedWrite::Result check =
-            VerifiedWrite::judge(*written, reply, unit.transferBlock());
+        const VerifiedWrite::Result check = VerifiedWrite::judge(*written, reply);
         if (check.outcome == VerifiedWrite::Outcome::Differs)
             differing = check.bytesDiffering;
     }
     std::optional<SettingsBlock::Values> values;
-    if (reply.complete())
-        values = SettingsBlock::decode(unit.transferBlock());
+    if (const auto block = reply.block())
+        values = SettingsBlock::decode(block->data());
     ui([this, reply, differing, values] {
         if (differing)
             log(QStringLiteral("Ошибка записи: устройство хранит другие данные (%1 байт)")

@@ -3,10 +3,10 @@
 #include "app/busyshield.h"
 #include "app/handlerguard.h"
 #include "app/placement.h"
+#include "app/trendchart.h"
 #include "app/windowfonts.h"
 #include "serial/comnames.h"
 #include "serial/portscan.h"
-#include "app/trendchart.h"
 #include "version.h"
 
 #include <QIcon>

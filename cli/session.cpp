@@ -159,7 +159,6 @@ int Session::readBlock(SettingsBlock::Block &block)
     const UnitLink::BlockReply reply = SettingsRead(m_link).run();
     if (!reply.complete())
         return incomplete(reply, QStringLiteral("settings read"));
-    const std::uint8_t *held = m_link.transferBlock();
-    std::copy(held, held + SettingsBlock::Size, block.begin());
+    block = *reply.block();
     return Status::Done;
 }

@@ -6,8 +6,8 @@
 #include "cli/status.h"
 #include "device/factoryreset.h"
 #include "device/settingsread.h"
-#include "device/settingswrite.h"
 #include "device/settingsverify.h"
+#include "device/settingswrite.h"
 #include "serial/adapter.h"
 #include "serial/comnames.h"
 #include "serial/portscan.h"
@@ -234,8 +234,7 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         }
         const UnitLink::BlockReply readBack = SettingsRead(session.link()).run();
         guard.done();
-        const VerifiedWrite::Result result =
-            VerifiedWrite::judge(outgoing, readBack, session.link().transferBlock());
+        const VerifiedWrite::Result result = VerifiedWrite::judge(outgoing, readBack);
         switch (result.outcome) {
         case VerifiedWrite::Outcome::NoReadBack:
             return session.incomplete(result.readBack, QStringLiteral("read-back"));

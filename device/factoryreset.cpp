@@ -12,8 +12,10 @@ bool FactoryReset::send()
 
 int FactoryReset::check()
 {
-    m_reply = m_link.readConfirmed(m_link.readBack());
+    m_reply = m_link.readConfirmed();
     const UnitLink::BlockReply &reply = m_reply;
+    // The read-back area holds the check's copy, as far as it came.
+    std::copy_n(reply.bytes.begin(), reply.received, m_link.readBack());
     if (reply.misaligned || reply.unconfirmed)
         return SettingsBlock::Size;
     const std::uint8_t *sent = m_link.transferBlock();

@@ -4,9 +4,8 @@
 
 UnitLink::BlockReply SettingsRead::run()
 {
-    SettingsBlock::Block reply;
-    const UnitLink::BlockReply result = m_link.readConfirmed(reply.data());
-    if (result.complete())
-        std::copy(reply.begin(), reply.end(), m_link.transferBlock());
-    return result;
+    const UnitLink::BlockReply reply = m_link.readConfirmed();
+    if (const auto block = reply.block())
+        std::copy(block->begin(), block->end(), m_link.transferBlock());
+    return reply;
 }

@@ -4,15 +4,14 @@
 
 namespace VerifiedWrite {
 
-Result judge(const SettingsBlock::Block &sent, const UnitLink::BlockReply &readBack,
-             const std::uint8_t *back)
+Result judge(const SettingsBlock::Block &sent, const UnitLink::BlockReply &readBack)
 {
     Result result;
     result.sent = sent;
     result.readBack = readBack;
     if (!readBack.complete())
         return result;
-    std::copy(back, back + SettingsBlock::Size, result.back.begin());
+    result.back = readBack.bytes;
     result.differences = SettingsBlock::compare(result.sent.data(), result.back.data());
     for (int i = 0; i < SettingsBlock::Size; ++i)
         result.bytesDiffering += result.sent[std::size_t(i)] != result.back[std::size_t(i)];

@@ -26,8 +26,6 @@ struct Result {
     int bytesDiffering = 0; // of the 512
 };
 
-// `back` is the read-back's destination.
-Result judge(const SettingsBlock::Block &sent, const UnitLink::BlockReply &readBack,
-             const std::uint8_t *back);
+Result judge(const SettingsBlock::Block &sent, const UnitLink::BlockReply &readBack);
 
 } // namespace VerifiedWrite

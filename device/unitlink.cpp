@@ -63,34 +63,32 @@ bool UnitLink::disconnect()
 
 void UnitLink::sendDisconnect() { sendByte(Command::Disconnect); }
 
-UnitLink::BlockReply UnitLink::readSettings(std::uint8_t *into)
+UnitLink::BlockReply UnitLink::readSettings()
 {
     sendCommand(Command::ReadSettings);
     BlockReply reply;
-    reply.received = m_line.receiveBytes(into, SettingsBlock::Size);
+    reply.received = m_line.receiveBytes(reply.bytes.data(), SettingsBlock::Size);
     reply.misaligned = reply.received == SettingsBlock::Size && m_line.moreFollows(quietMs());
     if (!reply.complete())
         failed(SettingsBlock::Size);
     return reply;
 }
 
-UnitLink::BlockReply UnitLink::readConfirmed(std::uint8_t *into)
+UnitLink::BlockReply UnitLink::readConfirmed()
 {
-    SettingsBlock::Block previous;
-    bool havePrevious = false;
+    std::optional<SettingsBlock::Block> previous;
     BlockReply reply;
     for (int read = 0; read < ConfirmReads; ++read) {
-        reply = readSettings(into);
+        reply = readSettings();
         if (reply.received < SettingsBlock::Size)
             return reply;
         if (reply.misaligned) {
-            havePrevious = false;
+            previous.reset();
             continue;
         }
-        if (havePrevious && std::equal(previous.begin(), previous.end(), into))
+        if (previous == reply.bytes)
             return reply;
-        std::copy_n(into, SettingsBlock::Size, previous.begin());
-        havePrevious = true;
+        previous = reply.bytes;
     }
     reply.unconfirmed = !reply.misaligned;
     return reply;

@@ -36,12 +36,18 @@ public:
     static constexpr int RecoveryCapMs = 250;
 
     struct BlockReply {
-        int received = 0;         // bytes of the (last) reply that came
-        bool misaligned = false;  // all came, but more followed at once
-        bool unconfirmed = false; // whole replies came, but no two consecutive ones agreed
+        int received = 0;             // bytes of the (last) reply that came
+        bool misaligned = false;      // all came, but more followed at once
+        bool unconfirmed = false;     // whole replies came, but no two consecutive ones agreed
+        SettingsBlock::Block bytes{}; // the (last) reply: its first `received` bytes came
         bool complete() const
         {
             return received == SettingsBlock::Size && !misaligned && !unconfirmed;
+        }
+        // The unit's settings, when the reply stands for them.
+        std::optional<SettingsBlock::Block> block() const
+        {
+            return complete() ? std::optional(bytes) : std::nullopt;
         }
     };
     using MeasurementReply = std::array<std::uint8_t, MeasurementSize>;
@@ -72,14 +78,14 @@ public:
     // 'Z' alone, no answer read (after a failed handshake).
     void sendDisconnect();
 
-    // 'R', then the 512-byte block into `into`: one exchange. A reply that is not complete()
-    // may have changed `into` and must not be taken for the unit's settings.
-    BlockReply readSettings(std::uint8_t *into);
+    // 'R', then the 512-byte block: one exchange. A reply that is not complete() must not be
+    // taken for the unit's settings.
+    BlockReply readSettings();
     // The settings block as the unit confirms it: up to ConfirmReads exchanges, until two
     // consecutive whole replies agree. A short or missing reply ends it at once; a reply
-    // followed by more counts as no reply and the reads go on. `into` then holds the
-    // confirmed block, or else the last reply as far as it came.
-    BlockReply readConfirmed(std::uint8_t *into);
+    // followed by more counts as no reply and the reads go on. The reply holds the confirmed
+    // block, or else the last reply as far as it came.
+    BlockReply readConfirmed();
     // 'S' and the whole block. False when the port did not take every byte.
     bool writeSettings(const std::uint8_t *block);
 

@@ -54,9 +54,9 @@ Run exchanges(const QString &scenario, Sim &sim, Line &line, const Clock &clock)
         steps << QStringLiteral("handshake %1 %2").arg(accepted).arg(byte);
     };
     auto read = [&] {
-        std::uint8_t into[512];
-        const UnitLink::BlockReply reply = link.readConfirmed(into);
-        const bool stored = QByteArray(reinterpret_cast<char *>(into), 512) == sim.block();
+        const UnitLink::BlockReply reply = link.readConfirmed();
+        const bool stored =
+            QByteArray(reinterpret_cast<const char *>(reply.bytes.data()), 512) == sim.block();
         steps << QStringLiteral("read %1 misaligned %2 unconfirmed %3 %4")
                      .arg(reply.received)
                      .arg(reply.misaligned)
@@ -124,8 +124,7 @@ Run exchanges(const QString &scenario, Sim &sim, Line &line, const Clock &clock)
         steps << QStringLiteral("open %1").arg(line.open(ComIndex));
         handshake();
         sim.ok(QStringLiteral("hangup"));
-        std::uint8_t into[512];
-        steps << QStringLiteral("after the hang-up %1").arg(link.readSettings(into).received);
+        steps << QStringLiteral("after the hang-up %1").arg(link.readSettings().received);
         steps << QStringLiteral("failed %1 sends %2").arg(line.hasFailed()).arg(line.sendByte('U'));
         QCoreApplication::processEvents();
         steps << QStringLiteral("open %1 losses %2").arg(line.isOpen()).arg(losses);
