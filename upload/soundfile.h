@@ -8,7 +8,7 @@
 #include <span>
 
 // One sound-file slot of the uploads: a file held open and locked as long as this object has
-// it open (the window's upload keeps it so to its end). Once its header has passed the check,
+// it open (SoundUpload::run keeps it so to the upload's end). Once its header has passed the check,
 // the blocks to send are read into memory (at most 65,535 of them, 32 MiB), so the unit gets
 // the file as it was when the upload began, whatever happens to the file meanwhile.
 class SoundFile {
