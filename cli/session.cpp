@@ -2,56 +2,8 @@
 
 #include "cli/status.h"
 #include "device/settingsread.h"
-#include "serial/comnames.h"
 
-#include <QRegularExpression>
-#include <QSet>
 #include <algorithm>
-
-QString Port::fileTag() const
-{
-    QString tag = name;
-    while (tag.startsWith(QLatin1Char('/')))
-        tag.remove(0, 1);
-    return tag.replace(QLatin1Char('/'), QLatin1Char('_'));
-}
-
-std::optional<QList<Port>> parsePorts(const QString &text, QString *error)
-{
-    static const QRegularExpression ComName(QStringLiteral("^COM([1-9][0-9]?)$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    QList<Port> ports;
-    QSet<QString> seen;
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const QString name = part.trimmed();
-        Port port;
-        port.name = name;
-        const auto match = ComName.match(name);
-        if (match.hasMatch() && match.captured(1).toInt() <= ComNames::Count) {
-            port.index = match.captured(1).toInt() - 1;
-        } else if (name.contains(QLatin1Char('/'))) {
-            port.path = name;
-        } else {
-            *error =
-                QStringLiteral("'%1' is no port: give COM1 to COM40 or a device path").arg(name);
-            return std::nullopt;
-        }
-        const QString key = port.index >= 0 ? ComNames::name(port.index) : port.path;
-        if (seen.contains(key)) {
-            *error = QStringLiteral("port %1 is named twice").arg(name);
-            return std::nullopt;
-        }
-        seen.insert(key);
-        ports << port;
-    }
-    return ports;
-}
-
-QString portFileName(const QString &pattern, const Port &port)
-{
-    QString name = pattern;
-    return name.replace(QStringLiteral("{port}"), port.fileTag());
-}
 
 int clockSpeedup()
 {
