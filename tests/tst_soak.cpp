@@ -1,15 +1,18 @@
-// Fault soak: the real window against the unit simulator on a pty, driven through thousands of
-// random operations while the unit and the line misbehave in random ways. It proves that
-// nothing hangs, that no settings block and no recording reaches the unit altered, and that
-// every failure shows in the log or in an error box and never passes for success.
+// Fault soak: the real window against the simulator's unit in the test's own process, on the
+// unit's virtual clock, driven through thousands of random operations while the unit and the
+// line misbehave in random ways. It proves that nothing hangs, that no settings block and no
+// recording reaches the unit altered, and that every failure shows in the log or in an error
+// box and never passes for success.
 //
 // TARVIK2_SOAK_SEED picks the random sequence (printed at the start and at the end),
-// TARVIK2_SOAK_OPS the number of operations, and TARVIK2_SOAK_TRACE=1 prints every operation.
+// TARVIK2_SOAK_OPS the number of operations, TARVIK2_SOAK_ADAPTER the USB adapter between the
+// unit and the program (none, ftdi1, ftdi16, cp210x or ch340), and TARVIK2_SOAK_TRACE=1 prints
+// every operation.
 
 #include "app/tform1.h"
 #include "app/trendchart.h"
 #include "support/errorboxcatcher.h"
-#include "support/simprocess.h"
+#include "support/simulatedunit.h"
 #include "support/wavfile.h"
 #include "support/windowdriver.h"
 #include "support/windowlog.h"
@@ -33,17 +36,19 @@ namespace {
 
 constexpr quint64 DefaultSeed = 20240917;
 constexpr int DefaultOperations = 2000;
-// No operation may take longer than this; anything above it counts as a hang.
+// No operation may keep the program waiting longer than this on the unit's clock; anything
+// above it counts as a hang.
 constexpr int OperationBoundMs = 30000;
 constexpr int BlockSize = 512;
 constexpr int HeaderSize = 44;
 constexpr int MeasurementSize = 12;
-// The unit drops a stalled upload after 1 s of quiet line. The program's own 10 s reply bound
-// runs 100 times faster here, so after such a failure the test waits as long as the unit
-// needs, as any engineer at the keyboard would.
+// The unit drops a stalled upload after 1 s of quiet line. After such a failure the test
+// leaves it that long, as any engineer at the keyboard would, whatever the program waited.
 constexpr int UnitStallMs = 1100;
 // Long enough for a late reply to have come in before the next operation begins.
 constexpr int LateSettleMs = 60;
+// The unit's clock runs on in these steps while the test waits for the line to settle.
+constexpr int SettleStepMs = 10;
 // The program waits this long for a one-byte answer (10 ms a byte and the allowance for a USB
 // adapter's latency timer); an answer later than this, and some margin, cannot be taken.
 constexpr int ByteBoundMs = 30;
@@ -434,10 +439,9 @@ struct LastUpload {
 
 class Soak {
 public:
-    Soak(TForm1 &form, SimProcess &sim, ComFolder &folder, ErrorBoxCatcher &boxes, quint64 seed,
-         bool trace)
-        : m_form(form), m_sim(sim), m_folder(folder), m_boxes(boxes), m_rng(seed), m_seed(seed),
-          m_trace(trace), m_held(BlockSize, '\0')
+    Soak(TForm1 &form, SimulatedUnit &sim, ErrorBoxCatcher &boxes, quint64 seed, bool trace)
+        : m_form(form), m_sim(sim), m_boxes(boxes), m_rng(seed), m_seed(seed), m_trace(trace),
+          m_held(BlockSize, '\0')
     {
         for (int i = 0; i < 3; ++i)
             m_sounds[i] = writeSound(Slot(i), false);
@@ -463,7 +467,7 @@ public:
     int recordingsExcused = 0;
     int falseRefusals = 0; // refusals on a clean line
     int unconfirmed = 0;   // reads refused because no two replies agreed
-    qint64 longestMs = 0;
+    qint64 longestMs = 0;  // on the unit's clock
     QString firstViolation;
 
 private:
@@ -475,7 +479,8 @@ private:
     QString randomNumberText(int width);
     QString randomBadText();
     Sound writeSound(Slot slot, bool mayBreak);
-    void run(Op op);
+    // False when the operation never ended.
+    bool run(Op op);
     void check(Op op, const Fault &fault, const Before &before);
 
     void checkConnect(const Fault &fault, const QStringList &lines, const QByteArray &rx,
@@ -499,12 +504,13 @@ private:
     int heldBytes();
     void drainHeldTail();
     void portGone();
+    // Until the bytes already on their way have come in, and the record with them.
+    void settle();
 
     void report(Severity severity, const QString &what);
 
     TForm1 &m_form;
-    SimProcess &m_sim;
-    ComFolder &m_folder;
+    SimulatedUnit &m_sim;
     ErrorBoxCatcher &m_boxes;
     QRandomGenerator m_rng;
     quint64 m_seed;
@@ -598,7 +604,7 @@ Op Soak::pickOp()
 }
 
 // Faults that make a settings receive run to its 5.12 s time-out are kept to about one in a
-// hundred of the operations they can hit, so that the soak stays within a few minutes.
+// hundred of the operations they can hit, so that most reads get as far as a reply to check.
 Fault Soak::pickFault(Op op)
 {
     const double r = m_rng.generateDouble();
@@ -848,12 +854,30 @@ int Soak::heldBytes()
     return at < 0 ? 0 : stats.mid(at + 5).section(QLatin1Char(' '), 0, 0).toInt();
 }
 
+// Like an adapter pulled out: the unit's line does not open until the port is back.
 void Soak::portGone()
 {
-    // Like an adapter pulled out: the name leads nowhere until the port is back.
-    m_folder.link(QStringLiteral("COM5"), m_folder.path() + QStringLiteral("/nowhere"));
     m_portUp = false;
     m_programPortOk = false;
+}
+
+void Soak::settle()
+{
+    // Nothing uses the line meanwhile, so only the test moves the unit's clock: on until the
+    // counts stand still and nothing the unit still holds queued (a split reply's tail) is on
+    // its way. The window's event loop turns meanwhile, as it does while an engineer reaches
+    // for the next button: what the last operation left queued (a loss notice) is taken
+    // before the next one starts.
+    QCoreApplication::processEvents();
+    QString before = m_sim.ok(QStringLiteral("stats"));
+    for (int i = 0; i < 100; ++i) {
+        m_sim.clock().sleep(SettleStepMs);
+        QCoreApplication::processEvents();
+        const QString now = m_sim.ok(QStringLiteral("stats"));
+        if (now == before && now.contains(QStringLiteral(" queued=0")))
+            break;
+        before = now;
+    }
 }
 
 bool Soak::step(int index)
@@ -875,6 +899,7 @@ bool Soak::step(int index)
     m_ticks = 1 + m_rng.bounded(4);
     m_fault = pickFault(m_op);
 
+    settle();
     m_sim.clearRecord();
     if (!m_fault.is(FaultKind::None)) {
         m_sim.ok(m_fault.command());
@@ -889,16 +914,14 @@ bool Soak::step(int index)
     if (m_op == Op::Write)
         before.write = windowOver(m_form, m_held, &before.badText);
 
-    QElapsedTimer timer;
-    timer.start();
-    run(m_op);
-    const qint64 ms = timer.elapsed();
+    const qint64 started = m_sim.clock().now();
+    const bool ended = run(m_op);
+    const qint64 ms = m_sim.clock().now() - started;
     longestMs = std::max(longestMs, ms);
     ++operations;
     if (!m_fault.is(FaultKind::None)) {
-        // The fault holds until the unit has seen the operation's last byte: the control line
-        // and the pty are read separately.
-        m_sim.settle();
+        // The fault holds until the unit has seen the operation's last byte.
+        settle();
         m_sim.ok(QStringLiteral("fault none"));
     }
 
@@ -910,19 +933,24 @@ bool Soak::step(int index)
                      qPrintable(m_lines.join(QStringLiteral(" / "))));
         std::fflush(stdout);
     }
+    if (!ended) {
+        // press() and tick() give up after a minute of real time, which an operation whose
+        // waits are on the unit's clock never needs.
+        report(Severity::Other, QStringLiteral("never ended"));
+        return false;
+    }
     if (ms > OperationBoundMs) {
         report(Severity::Other,
                QStringLiteral("took %1 ms, more than %2 ms").arg(ms).arg(OperationBoundMs));
         return false;
     }
     if (m_fault.is(FaultKind::Late))
-        QTest::qWait(LateSettleMs);
+        m_sim.clock().sleep(LateSettleMs);
     if (m_op == Op::Hangup && m_heldWhenLost) {
-        // The program notices a line lost while it idles, once.
-        QElapsedTimer waited;
-        waited.start();
-        while (linesFrom(m_form, before.lines).isEmpty() && waited.elapsed() < 3000)
-            QTest::qWait(10);
+        // The program notices a line lost while it idles, once: the loss is told through the
+        // event loop, in a few turns of it.
+        for (int turn = 0; turn < 100 && linesFrom(m_form, before.lines).isEmpty(); ++turn)
+            QCoreApplication::processEvents();
         m_lines = linesFrom(m_form, before.lines);
     }
 
@@ -967,9 +995,10 @@ void Soak::drainHeldTail()
     }
     const QStringList measured = measuredTexts(m_form);
     const qint64 points = m_form.trend().count();
+    settle();
     m_sim.clearRecord();
     press(m_form.Button7);
-    m_sim.settle();
+    settle();
     if (measuredTexts(m_form) != measured || m_form.trend().count() != points)
         report(Severity::DataCorrupted,
                QStringLiteral("a measurement shifted by a held tail was shown"));
@@ -977,34 +1006,29 @@ void Soak::drainHeldTail()
         report(Severity::Other, QStringLiteral("the held tail never went out"));
 }
 
-void Soak::run(Op op)
+bool Soak::run(Op op)
 {
     switch (op) {
     case Op::Connect:
-        press(m_form.Button1);
-        break;
+        return press(m_form.Button1);
     case Op::Read:
-        press(m_form.Button5);
-        break;
+        return press(m_form.Button5);
     case Op::Write:
-        press(m_form.Button4);
-        break;
+        return press(m_form.Button4);
     case Op::Reset:
-        press(m_form.Button3);
-        break;
+        return press(m_form.Button3);
     case Op::Messages:
-        press(m_form.Button6);
-        break;
+        return press(m_form.Button6);
     case Op::Siren:
-        press(m_form.Button8);
-        break;
+        return press(m_form.Button8);
     case Op::Ticks:
-        for (int i = 0; i < m_ticks; ++i)
-            tick(m_form);
+        for (int i = 0; i < m_ticks; ++i) {
+            if (!tick(m_form))
+                return false;
+        }
         break;
     case Op::Measure:
-        press(m_form.Button7);
-        break;
+        return press(m_form.Button7);
     case Op::Hangup:
         m_heldWhenLost = m_programPortOk;
         m_sim.ok(QStringLiteral("hangup"));
@@ -1015,16 +1039,17 @@ void Soak::run(Op op)
         m_portUp = true;
         break;
     case Op::Scan:
-        press(m_form.Button15);
-        break;
+        return press(m_form.Button15);
     case Op::UnitChanged:
         m_sim.setBlock(randomBlock());
         break;
     }
+    return true;
 }
 
 void Soak::check(Op op, const Fault &fault, const Before &before)
 {
+    settle();
     const QByteArray rx = m_sim.received();
     const QByteArray tx = m_sim.sent();
     const int newBoxes = int(m_boxes.texts.size()) - before.boxes;
@@ -1426,7 +1451,7 @@ void Soak::checkUpload(bool messages, const Fault &fault, const QStringList &lin
         m_connected = m_form.connected();
     }
     if (failed && (fault.is(FaultKind::FfOnly) || fault.is(FaultKind::StopAfter)))
-        QTest::qWait(UnitStallMs);
+        m_sim.clock().sleep(UnitStallMs);
 }
 
 void Soak::checkMeasurement(Op op, const Fault &fault, const Before &before, const QByteArray &rx,
@@ -1561,23 +1586,15 @@ void SoakTest::faultSoak()
 
     QElapsedTimer elapsed;
     elapsed.start();
-    // The USB adapter between the unit and the program (TARVIK2_SOAK_ADAPTER), described to the
-    // program in a system tree of its own, as a driver would describe a real one.
+    // The unit's line opens as COM5, the window's default port, behind the USB adapter that
+    // TARVIK2_SOAK_ADAPTER names; the line tells the program the adapter's figures.
     const QString adapter = qEnvironmentVariable("TARVIK2_SOAK_ADAPTER", QStringLiteral("none"));
-    QTemporaryDir sys;
-    qputenv("TARVIK2_SYS_ROOT", QFile::encodeName(sys.path()));
-    const auto unsetRoot = qScopeGuard([] { qunsetenv("TARVIK2_SYS_ROOT"); });
-    ComFolder com;
-    SimProcess sim(com.path(), QStringLiteral("COM5"),
-                   {QStringLiteral("--fast"), QStringLiteral("--adapter"), adapter,
-                    QStringLiteral("--sys-root"), sys.path()});
-    QVERIFY(sim.start());
+    SimulatedUnit unit(adapter);
     ErrorBoxCatcher boxes;
-    std::optional<TForm1> form;
-    form.emplace(nullptr, 100);
-    waitIdle(*form);
-    Soak soak(*form, sim, com, boxes, seed, trace);
-    sim.setBlock(soak.randomBlock());
+    TForm1 form(unit.line(), unit.clock());
+    QVERIFY(waitIdle(form));
+    Soak soak(form, unit, boxes, seed, trace);
+    unit.setBlock(soak.randomBlock());
 
     for (int i = 0; i < count; ++i) {
         if (!soak.step(i) || QTest::currentTestFailed())
