@@ -1,5 +1,7 @@
 // Connecting to the unit, leaving the program and the port scan: the real window against the
-// unit simulator over real pseudo-terminals.
+// unit simulator in the test's own process, and over pseudo-terminals where the serial path is
+// the point (an adapter learnt from the system's tree, ports that do not open, the scan of real
+// ports).
 
 #include "app/tform1.h"
 #include "support/connectedwindow.h"
@@ -87,7 +89,7 @@ void ConnectionTest::lateAnswerFailsAndWaitsForNextReceive()
     press(form.Button1);
     QVERIFY(!form.connected());
     QCOMPARE(linesAfter(form, 3), QStringList({"Ошибка подключения", "0"}));
-    QTest::qWait(150);
+    c.sim.settle();
     // The late 'W' (and the 'V' for the disconnect) wait in the driver for the next receive.
     bool arrived = false;
     QCOMPARE(form.unit().receiveByte(&arrived), std::uint8_t('W'));
@@ -179,8 +181,8 @@ void ConnectionTest::typedPortName()
 {
     QFETCH(QString, typed);
     QFETCH(int, index);
-    ComFolder folder;
-    TForm1 form(nullptr, 100);
+    AbsentUnit unit;
+    TForm1 form(unit.line(), unit.clock());
     waitIdle(form);
     form.ComboBox1->setEditText(typed);
     QCOMPARE(form.selectedPort(), index);
@@ -207,6 +209,7 @@ void ConnectionTest::unknownPortNameOpensNothing()
     QCOMPARE(c.sim.received(), QByteArray());
 }
 
+// On the pty: why a real port does not open, and a connect through a real COM link.
 void ConnectionTest::portThatCannotBeOpened()
 {
     ComFolder folder;
@@ -276,7 +279,7 @@ void ConnectionTest::exitWithStaleByeByte()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     press(form.Button1); // fails; the late 'W' and 'V' wait in the driver
-    QTest::qWait(150);
+    c.sim.settle();
     form.unit().receiveByte();
     QCOMPARE(form.unit().receiveByte(), std::uint8_t('V'));
     c.sim.ok("fault silent");
@@ -288,8 +291,8 @@ void ConnectionTest::exitWithStaleByeByte()
 
 void ConnectionTest::closingEndsEventLoopWithZero()
 {
-    ComFolder folder;
-    TForm1 form(nullptr, 100);
+    AbsentUnit unit;
+    TForm1 form(unit.line(), unit.clock());
     waitIdle(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -298,6 +301,7 @@ void ConnectionTest::closingEndsEventLoopWithZero()
     QVERIFY(!form.isVisible());
 }
 
+// On ptys: the scan of real ports.
 void ConnectionTest::scanListsExactlyFreePorts()
 {
     ComFolder folder;

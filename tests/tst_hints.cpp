@@ -4,7 +4,7 @@
 // under it.
 
 #include "app/tform1.h"
-#include "support/simprocess.h"
+#include "support/connectedwindow.h"
 #include "support/windowdriver.h"
 
 #include <QLineEdit>
@@ -25,9 +25,9 @@ const QString Edit9Text =
 // A spot of the bare window, away from every control.
 const QPoint BareSpot(148, 120);
 
-std::unique_ptr<TForm1> shownWindow()
+std::unique_ptr<TForm1> shownWindow(SimulatedUnit &unit)
 {
-    auto form = std::make_unique<TForm1>(nullptr, 100);
+    auto form = std::make_unique<TForm1>(unit.line(), unit.clock());
     waitIdle(*form);
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get()))
@@ -57,7 +57,7 @@ QWidget *controlAt(TForm1 &form, QPoint spot)
 class TestHints : public QObject {
     Q_OBJECT
 
-    ComFolder m_com; // no COM port exists for the start-up scan
+    AbsentUnit m_unit; // no port is free for the start-up scan
 
 private slots:
     void startUpText();
@@ -78,7 +78,7 @@ private slots:
 
 void TestHints::startUpText()
 {
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     QCOMPARE(form->Edit3->text(), StartHint);
 }
@@ -125,7 +125,7 @@ void TestHints::mouseMoveTexts()
 {
     QFETCH(QString, text);
 
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     auto *control = form->findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(control);
@@ -159,7 +159,7 @@ void TestHints::noHint()
 {
     QFETCH(bool, servicePanel);
 
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     if (servicePanel)
         QTest::mouseClick(form->Button11, Qt::LeftButton);
@@ -178,7 +178,7 @@ void TestHints::noHint()
 
 void TestHints::leavingKeepsText()
 {
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     moveTo(*form, centreOf(*form, form->Button1));
     const QString button1 = form->Edit3->text();
@@ -214,7 +214,7 @@ void TestHints::movingInsideRewrites()
 {
     QFETCH(QString, text);
 
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     auto *control = form->findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(control);
@@ -243,7 +243,7 @@ void TestHints::disabledAndHidden()
 {
     QFETCH(bool, hidden);
 
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     auto *control = form->findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(control);
@@ -260,7 +260,7 @@ void TestHints::disabledAndHidden()
 
 void TestHints::hiddenHandlers()
 {
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     form->Button3MouseMove();
     QCOMPARE(form->Edit3->text(),
@@ -271,7 +271,7 @@ void TestHints::hiddenHandlers()
 
 void TestHints::typedOver()
 {
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     QTest::mouseClick(form->Edit3, Qt::LeftButton);
     QTest::keyClick(form->Edit3, Qt::Key_A, Qt::ControlModifier);
@@ -303,7 +303,7 @@ void TestHints::flashRate()
     QFETCH(int, to);
     QFETCH(QString, text);
 
-    const auto form = shownWindow();
+    const auto form = shownWindow(m_unit);
     QVERIFY(form);
     form->TrackBar1->setValue(from);
     QCOMPARE(form->Edit3->text(), QStringLiteral("Скорость мигания табло") + QString::number(from));

@@ -1,5 +1,5 @@
 // The service panel: the six live measurements and the trend chart, driven through the real
-// main window against the unit simulator on a pty linked as COM5.
+// main window against the unit simulator in the test's own process.
 
 #include "app/tform1.h"
 #include "app/trendchart.h"
@@ -37,7 +37,7 @@ QByteArray bigEndian(const Six &values)
     return out;
 }
 
-// The main window connected to the simulator, with the service panel's helpers.
+// The main window connected to the simulated unit, with the service panel's helpers.
 struct Bench : ConnectedWindow {
     void measure(const Six &v)
     {
@@ -491,10 +491,10 @@ void TestService::incompleteReplyChangesNothing()
 
 void TestService::noPortChangesNothing()
 {
-    // A window on a folder where COM5 leads nowhere: no port is open.
+    // A window with no unit behind any port: no port is open.
     m_bench.reset();
-    ComFolder com;
-    TForm1 form(nullptr, 100);
+    AbsentUnit unit;
+    TForm1 form(unit.line(), unit.clock());
     waitIdle(form);
     QVERIFY(!form.channel().isOpen());
     press(form.Button7);

@@ -1,6 +1,6 @@
 // The settings block: the integer conversion of the fields, the block codec, and reading,
 // writing and factory-resetting the unit's settings through the real window and the unit
-// simulator over a pty.
+// simulator: in the test's own process, and over a pty where the serial path is the point.
 
 #include "app/apperror.h"
 #include "app/tform1.h"
@@ -570,9 +570,10 @@ void SettingsTest::shortReplyTakesNothing()
     QCOMPARE(logLines(f).last(), QString("Ошибка чтения: получено 0 из 512 байт"));
 }
 
+// On the pty: the write meets the real line's hang-up.
 void SettingsTest::writeNotTakenByPort()
 {
-    ConnectedWindow c;
+    PtyWindow c;
     QVERIFY(c.connect());
     TForm1 &f = *c.form;
     c.sim.ok("hangup");

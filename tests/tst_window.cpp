@@ -7,7 +7,7 @@
 #include "app/handlerguard.h"
 #include "app/tform1.h"
 #include "device/intconv.h"
-#include "support/simprocess.h"
+#include "support/connectedwindow.h"
 #include "support/windowdriver.h"
 
 #include <QApplication>
@@ -266,7 +266,7 @@ int inkHeight(const QImage &window, const QRect &box, int frame, qreal scale)
 class TestWindow : public QObject {
     Q_OBJECT
 
-    ComFolder m_com; // no COM port exists for the start-up scan
+    AbsentUnit m_unit; // no port is free for the start-up scan
 
 private slots:
     void layout_data();
@@ -314,7 +314,7 @@ void TestWindow::layout()
     QFETCH(bool, hidden);
     QFETCH(bool, onServicePanel);
 
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
 
     waitIdle(form);
     QVERIFY(showWindow(form));
@@ -346,7 +346,7 @@ void TestWindow::layout()
 
 void TestWindow::windowFrame()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QCOMPARE(form.pos(), QPoint(1184, 124)); // stored, not centred
     QVERIFY(showWindow(form));
@@ -372,7 +372,7 @@ void TestWindow::windowFrame()
 
 void TestWindow::background()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QVERIFY(showWindow(form));
     const QImage shot = form.grab().toImage();
@@ -389,7 +389,7 @@ void TestWindow::background()
 // layout tables; panels, labels, the picture and hidden or disabled controls are passed over.
 void TestWindow::tabOrder()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QVERIFY(showWindow(form));
     form.activateWindow();
@@ -423,7 +423,7 @@ void TestWindow::tabOrder()
 // Edit13 and Button11, in the panel's own order; Edit2 joins between Edit1 and Edit3.
 void TestWindow::serviceTabOrder()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QVERIFY(showWindow(form));
     QTest::mouseClick(form.Button11, Qt::LeftButton);
@@ -456,7 +456,7 @@ void TestWindow::serviceTabOrder()
 
 void TestWindow::startUpState()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QVERIFY(showWindow(form));
 
@@ -524,7 +524,7 @@ void TestWindow::startUpRanges()
     QFETCH(int, maximum);
     QFETCH(int, position);
 
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
 
     waitIdle(form);
     QObject *control = form.findChild<QObject *>(QString::fromLatin1(QTest::currentDataTag()));
@@ -547,7 +547,7 @@ void TestWindow::startUpRanges()
 
 void TestWindow::fieldStates()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QVERIFY(showWindow(form));
     QVERIFY(!form.Edit21->isEnabled());
@@ -563,7 +563,7 @@ void TestWindow::fieldStates()
 
 void TestWindow::clearallTwice()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     // Fields that hold data, and bars away from their cleared positions.
     form.Edit4->setText(QStringLiteral("ТАРВИК2"));
@@ -627,7 +627,7 @@ void TestWindow::stepButtons()
     QFETCH(int, position);
     QFETCH(QString, echo);
 
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
 
     waitIdle(form);
     QVERIFY(showWindow(form));
@@ -644,7 +644,7 @@ void TestWindow::stepButtons()
 // The user moves the volume bar with the keyboard; the echo box follows step by step.
 void TestWindow::volumeByKeyboard()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QVERIFY(showWindow(form));
     QCOMPARE(form.TrackBar3->value(), 2);
@@ -707,7 +707,7 @@ void TestWindow::handlerError()
     QFETCH(bool, converted);
     QFETCH(QString, text);
 
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
 
     waitIdle(form);
     QVERIFY(showWindow(form));
@@ -750,7 +750,7 @@ void TestWindow::handlerError()
 
 void TestWindow::productPicture()
 {
-    TForm1 form(nullptr, 100);
+    TForm1 form(m_unit.line(), m_unit.clock());
     waitIdle(form);
     QVERIFY(showWindow(form));
     QVERIFY(!form.Image1->isVisible());
@@ -817,7 +817,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     if (argc == 3 && qstrcmp(argv[1], "--draw") == 0) {
-        TForm1 form(nullptr, 100);
+        AbsentUnit unit;
+        TForm1 form(unit.line(), unit.clock());
         waitIdle(form);
         if (!showWindow(form) || !form.grab().toImage().save(QString::fromLocal8Bit(argv[2])))
             return 1;

@@ -1,11 +1,13 @@
 // The window while it talks to the unit: the upload buttons, the rule that a handler has the
 // line to itself (no measurement tick and no user input until it ends), and what the window
-// does when the line, the unit or a file misbehaves.
+// does when the line, the unit or a file misbehaves. The unit is the simulator's, in the test's
+// own process; a lost line and a port that talks unasked are the real serial path's, on a pty.
 
 #include "app/apperror.h"
 #include "app/handlerguard.h"
 #include "app/tform1.h"
 #include "support/connectedwindow.h"
+#include "support/errorboxcatcher.h"
 #include "support/ptypeer.h"
 #include "support/simprocess.h"
 #include "support/wavfile.h"
@@ -18,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 
@@ -37,6 +41,103 @@ void write(const QString &name, const QByteArray &bytes)
     QFile f(name);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// The unit's line with a hold on its receives: while the test holds them, the exchange that
+// meets one waits for the test (in real time), so what the test does meanwhile is known to
+// happen while that exchange is under way, however fast the virtual clock runs the rest.
+class HeldLine : public Line {
+public:
+    explicit HeldLine(Line &line) : m_line(line) {}
+
+    void hold()
+    {
+        std::lock_guard lock(m_mutex);
+        m_hold = true;
+    }
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_hold = false;
+        }
+        m_changed.notify_all();
+    }
+    // True while a receive waits on the hold.
+    bool holding() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waiting;
+    }
+
+    int receiveBytes(std::uint8_t *destination, int count) override
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            m_waiting = m_hold;
+            m_changed.wait(lock, [this] { return !m_hold; });
+            m_waiting = false;
+        }
+        return m_line.receiveBytes(destination, count);
+    }
+
+    bool open(int index) override { return m_line.open(index); }
+    bool openDevice(const QString &path) override { return m_line.openDevice(path); }
+    void close() override { m_line.close(); }
+    bool canOpen(int index) const override { return m_line.canOpen(index); }
+    OpenReason lastOpenReason() const override { return m_line.lastOpenReason(); }
+    QString lastOpenDevice() const override { return m_line.lastOpenDevice(); }
+    bool isOpen() const override { return m_line.isOpen(); }
+    bool hasFailed() const override { return m_line.hasFailed(); }
+    void setLossHandler(std::function<void()> handler) override
+    {
+        m_line.setLossHandler(std::move(handler));
+    }
+    bool sendBytes(const std::uint8_t *source, int count) override
+    {
+        return m_line.sendBytes(source, count);
+    }
+    void settle(int quietMs) override { m_line.settle(quietMs); }
+    bool moreFollows(int quietMs) override { return m_line.moreFollows(quietMs); }
+    bool lineUp() override { return m_line.lineUp(); }
+    const Adapter &adapter() const override { return m_line.adapter(); }
+
+private:
+    Line &m_line;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_hold = false;
+    bool m_waiting = false;
+};
+
+// The window connected to the unit through a held line. A hold left on is let go before the
+// window ends, so that a failed check cannot leave its exchange waiting for ever.
+struct HeldWindow {
+    WindowUnit sim;
+    HeldLine line{sim.line()};
+    std::optional<TForm1> form;
+
+    ~HeldWindow()
+    {
+        line.release();
+        form.reset();
+    }
+
+    bool connect()
+    {
+        form.emplace(line, sim.clock());
+        if (!waitIdle(*form))
+            return false;
+        const bool connected = pressConnect(*form);
+        sim.clearRecord();
+        return connected;
+    }
+};
+
+// Where a click on the control lands: its centre, in window coordinates.
+QPoint centreOf(const TForm1 &form, const QWidget *control)
+{
+    return control->mapTo(&form, control->rect().center());
 }
 
 } // namespace
@@ -82,36 +183,30 @@ void WindowExchangesTest::cleanup()
 
 void WindowExchangesTest::uploadButtonsNeedConnection()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
+    ConnectedWindow c;
     write("SIREN.wav", wav(2, 'a'));
     write("PPK1.wav", wav(2, 'b'));
     write("PPK2.wav", wav(2, 'c'));
-    sim.ok("fault silent");
-    TForm1 form(nullptr, 100);
-    waitIdle(form);
+    c.sim.ok("fault silent");
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
     press(form.Button1); // the port opens, the handshake fails
-    sim.clearRecord();
+    c.sim.clearRecord();
     const QString log = form.Memo1->toPlainText();
     press(form.Button6);
     press(form.Button8);
-    QCOMPARE(sim.received(), QByteArray());
+    QCOMPARE(c.sim.received(), QByteArray());
     QCOMPARE(form.Memo1->toPlainText(), log);
 }
 
 void WindowExchangesTest::sirenThroughWindow()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
+    ConnectedWindow c;
     const QByteArray file = wav(3, 's');
     write("SIREN.wav", file);
-    TForm1 form(nullptr, 100);
-    waitIdle(form);
-    press(form.Button1);
-    QVERIFY(form.connected());
-    sim.clearRecord();
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
+    WindowUnit &sim = c.sim;
     const int lines = logLines(form).size();
     press(form.Button8);
     QCOMPARE(logLines(form).mid(lines),
@@ -126,14 +221,11 @@ void WindowExchangesTest::sirenThroughWindow()
 
 void WindowExchangesTest::messagesThroughWindow()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
+    ConnectedWindow c;
     write("PPK1.wav", wav(2, '1'));
-    TForm1 form(nullptr, 100);
-    waitIdle(form);
-    press(form.Button1);
-    sim.clearRecord();
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
+    WindowUnit &sim = c.sim;
     int lines = logLines(form).size();
     press(form.Button6);
     QCOMPARE(logLines(form).mid(lines),
@@ -151,13 +243,13 @@ void WindowExchangesTest::messagesThroughWindow()
 
 void WindowExchangesTest::noTickInsideUpload()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
+    int ticksInside = 0;
+    ConnectedWindow c;
+    WindowUnit &sim = c.sim;
     write("SIREN.wav", wav(40, 'x'));
     sim.ok("fault late 15"); // every reply late: the upload takes a while
-    TForm1 form(nullptr, 100);
-    waitIdle(form);
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
     press(form.Button1);
     sim.ok("fault none");
     press(form.Button1);
@@ -166,7 +258,14 @@ void WindowExchangesTest::noTickInsideUpload()
     QTRY_VERIFY(sim.received().count('\x10') >= 2);
     sim.ok("fault late 5");
     sim.clearRecord();
+    // Besides the polling timer's own, a tick at every step the bar shows, while the upload
+    // runs.
+    QObject::connect(form.ProgressBar1, &QProgressBar::valueChanged, &form, [&] {
+        ticksInside += form.busy();
+        form.Timer1Timer();
+    });
     press(form.Button8);
+    QVERIFY(ticksInside > 0);
     QVERIFY(logLines(form).last() == "Успешно");
     QTRY_VERIFY(sim.received().endsWith('\x10')); // polling goes on afterwards
     const QByteArray wire = sim.received();
@@ -180,17 +279,23 @@ void WindowExchangesTest::noTickInsideUpload()
 
 void WindowExchangesTest::noTickInsideSettingsWrite()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 10); // the 10 s pause takes 1 s: many ticks would fit in it
-    waitIdle(form);
+    int ticksInside = 0;
+    ConnectedWindow c;
+    QVERIFY(c.open());
+    TForm1 &form = *c.form;
     press(form.Button1);
     press(form.Button9);
-    QTRY_VERIFY(sim.received().count('\x10') >= 2);
-    sim.clearRecord();
+    QTRY_VERIFY(c.sim.received().count('\x10') >= 2);
+    c.sim.clearRecord();
+    // Besides the polling timer's own, a tick at every line the write logs, while it runs: the
+    // 10 s pause before the read-back lies among them.
+    QObject::connect(form.Memo1, &QPlainTextEdit::textChanged, &form, [&] {
+        ticksInside += form.busy();
+        form.Timer1Timer();
+    });
     press(form.Button4);
-    const QByteArray wire = sim.received();
+    QVERIFY(ticksInside > 0);
+    const QByteArray wire = c.sim.received();
     const qsizetype s = wire.indexOf('S');
     QVERIFY(s >= 0);
     QCOMPARE(wire.mid(s + 513, 1), QByteArray("R"));
@@ -199,24 +304,23 @@ void WindowExchangesTest::noTickInsideSettingsWrite()
 
 void WindowExchangesTest::userInputDroppedWhileBusy()
 {
-    ComFolder folder;
-    SimProcess sim(folder.path(), "COM5");
-    QVERIFY(sim.start());
-    TForm1 form(nullptr, 1); // "Читать" waits a real second
-    waitIdle(form);
+    HeldWindow c;
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    press(form.Button1);
-    sim.clearRecord();
-    // A press on "ЗАПИСЬ" arriving during the pause, through the window as the user's does,
-    // must not run after it.
-    QTimer::singleShot(300, [&] {
-        QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {},
-                          form.Button4->mapTo(&form, form.Button4->rect().center()));
-    });
-    press(form.Button5);
+    ErrorBoxCatcher boxes;
+    // A press on "ЗАПИСЬ" arriving while "Читать" waits for the unit, through the window as the
+    // user's does, must not run after it: no write, and no complaint of the fields it cleared.
+    c.line.hold();
+    form.Button5->click();
+    QTRY_VERIFY(c.line.holding());
+    QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {}, centreOf(form, form.Button4));
+    c.line.release();
+    QVERIFY(waitIdle(form));
     QCoreApplication::processEvents();
-    QCOMPARE(sim.received(), QByteArray("RR"));
+    QCOMPARE(c.sim.received(), QByteArray("RR"));
+    QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(" | ")));
 }
 
 // A reply with junk ahead of it, or one whose tail comes after a gap, or one that comes after
@@ -253,7 +357,7 @@ void WindowExchangesTest::strayRepliesNeverShift()
     const QStringList before = measuredTexts(f);
     press(f.Button7);
     QCOMPARE(measuredTexts(f), before);
-    QTest::qWait(400); // the late reply is in the driver now
+    c.sim.settle(); // the late reply is in the driver now
     c.sim.ok("fault none");
     c.sim.ok("measure 7 8 9 10 11 12");
     press(f.Button7);
@@ -270,7 +374,7 @@ void WindowExchangesTest::strayRepliesNeverShift()
         tick(f);
         QCOMPARE(measuredTexts(f), QStringList({"7", "8", "9", "10", "11", "12"}));
     }
-    QTest::qWait(300);
+    c.sim.settle();
     c.sim.ok("fault none");
     c.sim.ok("measure 7 8 9 10 11 12");
 
@@ -283,11 +387,11 @@ void WindowExchangesTest::strayRepliesNeverShift()
     QCOMPARE(measuredTexts(f), QStringList({"13", "14", "15", "16", "17", "18"}));
 }
 
-// The unit's end hangs up while the window idles: said once, the port let go, and a new
-// connect works when the unit is back.
+// On the pty: the unit's end hangs up while the window idles: said once, the port let go, and
+// a new connect works when the unit is back.
 void WindowExchangesTest::lostLineSaidOnce()
 {
-    ConnectedWindow c;
+    PtyWindow c;
     QVERIFY(c.connect());
     TForm1 &f = *c.form;
     const int lines = int(logLines(f).size());
@@ -341,21 +445,33 @@ void WindowExchangesTest::unaskedInputIsBounded()
 // with a unit that never answers.
 void WindowExchangesTest::inputKeptWhilePolling()
 {
-    ConnectedWindow c;
+    HeldWindow c;
     QVERIFY(c.connect());
     TForm1 &f = *c.form;
     f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
     c.sim.ok("fault silent");
     f.Edit5->clear();
+    f.Edit5->setFocus(Qt::OtherFocusReason);
     press(f.Button9); // polling on
+    // A tick waits for the reply that never comes; the user types and opens the service panel
+    // meanwhile, then stops the polling, all through the window.
+    c.line.hold();
+    QTRY_VERIFY(c.line.holding());
     const QString typed = "1234567890";
-    for (int i = 0; i < typed.size(); ++i)
-        QTimer::singleShot(37 * i, [&f, c = typed[i]] { QTest::keyClick(f.Edit5, c.toLatin1()); });
-    QTRY_COMPARE(f.Edit5->text(), typed);
+    for (const QChar key : typed)
+        QTest::keyClick(f.windowHandle(), key.toLatin1());
+    QCOMPARE(f.Edit5->text(), typed);
     QVERIFY(f.Timer1->isActive());
-    QTimer::singleShot(0, [&f] { QTest::mouseClick(f.Button9, Qt::LeftButton); });
-    QTRY_VERIFY(!f.Timer1->isActive());
+    QTest::mouseClick(f.windowHandle(), Qt::LeftButton, {}, centreOf(f, f.Button11));
+    QVERIFY(f.Panel7->isVisible());
+    QTest::mouseClick(f.windowHandle(), Qt::LeftButton, {}, centreOf(f, f.Button9));
+    QVERIFY(!f.Timer1->isActive());
+    QVERIFY(c.line.holding()); // all while the same tick waited
+    c.line.release();
+    QVERIFY(waitIdle(f));
+    QCOMPARE(f.Edit5->text(), typed);
 }
 
 void WindowExchangesTest::onlyRegularFilesUploaded()
@@ -372,20 +488,22 @@ void WindowExchangesTest::onlyRegularFilesUploaded()
 // The unit gets the file as it was when the upload began, whatever happens to it meanwhile.
 void WindowExchangesTest::fileChangedMidUploadSendsTheOriginal()
 {
-    ConnectedWindow c;
+    HeldWindow c;
     QVERIFY(c.connect());
     const QByteArray original = wav(200, 'o');
     write("SIREN.wav", original);
-    QObject::connect(c.form->ProgressBar1, &QProgressBar::valueChanged, [](int value) {
-        if (value == 3) {
-            QFile f("SIREN.wav");
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            f.seek(44 + 100 * 512);
-            f.write(QByteArray(512, 'z'));
-            f.resize(44 + 150 * 512);
-        }
-    });
-    press(c.form->Button8);
+    // Changed while the upload waits for the unit to take it.
+    c.line.hold();
+    c.form->Button8->click();
+    QTRY_VERIFY(c.line.holding());
+    QFile f("SIREN.wav");
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    f.seek(44 + 100 * 512);
+    f.write(QByteArray(512, 'z'));
+    f.resize(44 + 150 * 512);
+    f.close();
+    c.line.release();
+    QVERIFY(waitIdle(*c.form));
     QCOMPARE(logLines(*c.form).last(), QString("Успешно"));
     QCOMPARE(c.sim.received(), QByteArray("\x70\x00\xC8", 3) + original.mid(44, 200 * 512));
 }
@@ -393,7 +511,8 @@ void WindowExchangesTest::fileChangedMidUploadSendsTheOriginal()
 // An error raised in a handler that runs inside another one shows a box that takes keys.
 void WindowExchangesTest::errorBoxFromNestedHandlerTakesKeys()
 {
-    TForm1 form(nullptr, 100);
+    AbsentUnit unit;
+    TForm1 form(unit.line(), unit.clock());
     waitIdle(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));

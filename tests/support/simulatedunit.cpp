@@ -132,6 +132,17 @@ qint64 SimulatedUnit::receivedCount() const
 
 void SimulatedUnit::clearRecord() { ok(QStringLiteral("clear record")); }
 
+void SimulatedUnit::settle()
+{
+    std::lock_guard lock(m_mutex);
+    while (!m_toUnit.empty() || !m_fromUnit.empty() || !m_wire.empty()) {
+        const std::optional<Nanos> next = nextEvent();
+        if (!next)
+            break;
+        runUntil(*next, false);
+    }
+}
+
 QByteArray SimulatedUnit::block() const
 {
     std::lock_guard lock(m_mutex);

@@ -64,6 +64,10 @@ public:
     qint64 receivedCount() const;
     // Forgets the record so far.
     void clearRecord();
+    // Runs the line on, in virtual time, until nothing is on its way either way: what the unit
+    // still has to send (a late reply, a split reply's tail) then waits at the line's input, as
+    // it would once the pty simulator's line has settled.
+    void settle();
 
     QByteArray block() const;           // the unit's stored settings block
     void setBlock(const QByteArray &b); // replaces it
