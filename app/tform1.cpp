@@ -169,10 +169,10 @@ void TForm1::ComboBox1Change() { Button1->setEnabled(true); }
 
 void TForm1::lineLost()
 {
-    if (busy()) {
-        m_lossPending = true;
+    // While something runs, its own end tells whether its line was lost (see operate()): a
+    // notice arriving meanwhile may be that of a line since closed and opened again.
+    if (busy())
         return;
-    }
     m_lossPending = false;
     if (!m_lossLogged)
         log(QStringLiteral("Связь с устройством потеряна"));

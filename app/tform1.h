@@ -132,7 +132,7 @@ private:
     // set before the job began, and the window a job's change once the job has handed it on.
     std::atomic<bool> m_connected = false;
     bool m_lossLogged = false;
-    bool m_lossPending = false; // lost during an operation: said once it is over
+    bool m_lossPending = false; // an operation or tick met a lost line: said once it is over
     int m_operations = 0;       // handed to the session and not yet over
     bool m_ticking = false;
     BusyShield *m_shield;

@@ -157,6 +157,7 @@ private slots:
 
     void strayRepliesNeverShift();
     void lostLineSaidOnce();
+    void reconnectAfterLossIsNotLost();
     void unaskedInputIsBounded();
     void inputKeptWhilePolling();
     void onlyRegularFilesUploaded();
@@ -239,6 +240,26 @@ void WindowExchangesTest::messagesThroughWindow()
                           "Успешно", "Запись PPK1", "Записано", "Запись PPK2", "Записано"}));
     QCOMPARE(sim.received().left(5), QByteArray("\x60\x00\x02\x00\x01", 5));
     QCOMPARE(sim.received().size(), 5 + 3 * 512);
+}
+
+// The notice of a line lost in an upload may still be on its way when the next connect runs;
+// it must not count against the new line.
+void WindowExchangesTest::reconnectAfterLossIsNotLost()
+{
+    ConnectedWindow c;
+    write("SIREN.wav", wav(4, 's'));
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
+    c.sim.ok("fault hangup-after 2");
+    press(form.Button8);
+    const QString lost = QStringLiteral("Связь с устройством потеряна");
+    QCOMPARE(logLines(form).last(), lost);
+    c.sim.ok("fault none");
+    c.sim.ok("reopen");
+    press(form.Button1);
+    QVERIFY(form.connected());
+    QCOMPARE(logLines(form).last(), QString("Прочитано"));
+    QCOMPARE(logLines(form).count(lost), 1);
 }
 
 void WindowExchangesTest::noTickInsideUpload()
