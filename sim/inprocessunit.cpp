@@ -1,4 +1,4 @@
-#include "support/simulatedunit.h"
+#include "sim/inprocessunit.h"
 
 #include "serial/comnames.h"
 #include "sim/control.h"
@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
-#include <QTest>
 #include <algorithm>
 #include <vector>
 
@@ -24,7 +23,7 @@ sim::AdapterProfile profileNamed(const QString &name)
     const std::optional<sim::AdapterProfile> profile =
         sim::AdapterProfile::named(name.toStdString());
     if (!profile)
-        qFatal("SimulatedUnit: the adapter is one of %s, not %s", sim::AdapterProfile::names(),
+        qFatal("InProcessUnit: the adapter is one of %s, not %s", sim::AdapterProfile::names(),
                qPrintable(name));
     return *profile;
 }
@@ -39,7 +38,7 @@ Adapter serialAdapter(const sim::AdapterProfile &profile)
 
 } // namespace
 
-SimulatedUnit::SimulatedUnit(const QString &adapter)
+InProcessUnit::InProcessUnit(const QString &adapter)
     : m_profile(profileNamed(adapter)), m_usb(m_profile, 0), m_adapter(serialAdapter(m_profile)),
       m_unit(*this, sim::factoryBlock(), 0)
 {
@@ -47,9 +46,9 @@ SimulatedUnit::SimulatedUnit(const QString &adapter)
     m_unit.setRecordingsDir(QFile::encodeName(recordingsDir()).toStdString());
 }
 
-SimulatedUnit::~SimulatedUnit() = default;
+InProcessUnit::~InProcessUnit() = default;
 
-void SimulatedUnit::setComIndex(int index)
+void InProcessUnit::setComIndex(int index)
 {
     Q_ASSERT(index >= 0 && index < ComNames::Count);
     std::lock_guard lock(m_mutex);
@@ -58,13 +57,13 @@ void SimulatedUnit::setComIndex(int index)
 
 // ---- control --------------------------------------------------------------------------------
 
-QString SimulatedUnit::command(const QString &line)
+QString InProcessUnit::command(const QString &line)
 {
     std::lock_guard lock(m_mutex);
     return answer(line);
 }
 
-QString SimulatedUnit::answer(const QString &line)
+QString InProcessUnit::answer(const QString &line)
 {
     const std::vector<std::string> words = sim::controlWords(line.toStdString());
     if (words.empty())
@@ -96,43 +95,34 @@ QString SimulatedUnit::answer(const QString &line)
     return QString::fromStdString(sim::unknownCommand(words));
 }
 
-QString SimulatedUnit::ok(const QString &line)
-{
-    const QString said = command(line);
-    if (!said.startsWith(QStringLiteral("ok")))
-        QTest::qFail(qPrintable(QStringLiteral("simulated unit refused '%1': %2").arg(line, said)),
-                     __FILE__, __LINE__);
-    return said;
-}
-
-QString SimulatedUnit::stats() const
+QString InProcessUnit::stats() const
 {
     return QString::fromStdString(
         sim::statsAnswer(m_unit, m_receivedTotal, m_sentTotal, m_fromUnit.size() + m_wire.size()));
 }
 
 // Copies that share nothing with the record, which the line's thread goes on writing.
-QByteArray SimulatedUnit::received() const
+QByteArray InProcessUnit::received() const
 {
     std::lock_guard lock(m_mutex);
     return QByteArray(m_received.constData(), m_received.size());
 }
 
-QByteArray SimulatedUnit::sent() const
+QByteArray InProcessUnit::sent() const
 {
     std::lock_guard lock(m_mutex);
     return QByteArray(m_sent.constData(), m_sent.size());
 }
 
-qint64 SimulatedUnit::receivedCount() const
+qint64 InProcessUnit::receivedCount() const
 {
     std::lock_guard lock(m_mutex);
     return m_received.size();
 }
 
-void SimulatedUnit::clearRecord() { ok(QStringLiteral("clear record")); }
+void InProcessUnit::clearRecord() { command(QStringLiteral("clear record")); }
 
-void SimulatedUnit::settle()
+void InProcessUnit::settle()
 {
     std::lock_guard lock(m_mutex);
     while (!m_toUnit.empty() || !m_fromUnit.empty() || !m_wire.empty()) {
@@ -143,26 +133,26 @@ void SimulatedUnit::settle()
     }
 }
 
-QByteArray SimulatedUnit::block() const
+QByteArray InProcessUnit::block() const
 {
     std::lock_guard lock(m_mutex);
     const sim::Block &block = m_unit.block();
     return QByteArray(reinterpret_cast<const char *>(block.data()), int(block.size()));
 }
 
-void SimulatedUnit::setBlock(const QByteArray &b)
+void InProcessUnit::setBlock(const QByteArray &b)
 {
-    ok(QStringLiteral("set block ") + QString::fromLatin1(b.toHex()));
+    command(QStringLiteral("set block ") + QString::fromLatin1(b.toHex()));
 }
 
-QString SimulatedUnit::recordingsDir() const
+QString InProcessUnit::recordingsDir() const
 {
     return m_work.path() + QStringLiteral("/recordings");
 }
 
 // ---- the line's user's side -----------------------------------------------------------------
 
-bool SimulatedUnit::open(int index)
+bool InProcessUnit::open(int index)
 {
     if (index < 0 || index >= ComNames::Count) {
         std::lock_guard lock(m_mutex);
@@ -175,7 +165,7 @@ bool SimulatedUnit::open(int index)
     return openDevice(devicePath(index));
 }
 
-bool SimulatedUnit::openDevice(const QString &path)
+bool InProcessUnit::openDevice(const QString &path)
 {
     std::lock_guard lock(m_mutex);
     closeLine();
@@ -192,50 +182,50 @@ bool SimulatedUnit::openDevice(const QString &path)
     return true;
 }
 
-void SimulatedUnit::close()
+void InProcessUnit::close()
 {
     std::lock_guard lock(m_mutex);
     closeLine();
 }
 
-void SimulatedUnit::closeLine()
+void InProcessUnit::closeLine()
 {
     m_open = false;
     ++m_generation;
 }
 
-bool SimulatedUnit::canOpen(int index) const
+bool InProcessUnit::canOpen(int index) const
 {
     std::lock_guard lock(m_mutex);
     // An open line holds the device exclusively, against itself too.
     return index == m_index && m_endUp && !m_open;
 }
 
-Line::OpenReason SimulatedUnit::lastOpenReason() const
+Line::OpenReason InProcessUnit::lastOpenReason() const
 {
     std::lock_guard lock(m_mutex);
     return m_openReason;
 }
 
-QString SimulatedUnit::lastOpenDevice() const
+QString InProcessUnit::lastOpenDevice() const
 {
     std::lock_guard lock(m_mutex);
     return m_failedDevice;
 }
 
-bool SimulatedUnit::isOpen() const
+bool InProcessUnit::isOpen() const
 {
     std::lock_guard lock(m_mutex);
     return m_open;
 }
 
-bool SimulatedUnit::hasFailed() const
+bool InProcessUnit::hasFailed() const
 {
     std::lock_guard lock(m_mutex);
     return m_failed;
 }
 
-void SimulatedUnit::setLossHandler(std::function<void()> handler)
+void InProcessUnit::setLossHandler(std::function<void()> handler)
 {
     std::lock_guard lock(m_mutex);
     m_lossHandler = std::move(handler);
@@ -243,14 +233,14 @@ void SimulatedUnit::setLossHandler(std::function<void()> handler)
 
 // The device a list index names, as the serial port would report it: a link's target rather
 // than the link.
-QString SimulatedUnit::devicePath(int index) const
+QString InProcessUnit::devicePath(int index) const
 {
     const QString path = ComNames::devicePath(index);
     const QFileInfo info(path);
     return info.isSymLink() ? info.symLinkTarget() : path;
 }
 
-void SimulatedUnit::noteLoss()
+void InProcessUnit::noteLoss()
 {
     if (!transferable())
         return;
@@ -273,7 +263,7 @@ void SimulatedUnit::noteLoss()
         Qt::QueuedConnection);
 }
 
-bool SimulatedUnit::sendBytes(const std::uint8_t *source, int count)
+bool InProcessUnit::sendBytes(const std::uint8_t *source, int count)
 {
     std::lock_guard lock(m_mutex);
     if (!transferable())
@@ -289,7 +279,7 @@ bool SimulatedUnit::sendBytes(const std::uint8_t *source, int count)
     return true;
 }
 
-int SimulatedUnit::receiveBytes(std::uint8_t *destination, int count)
+int InProcessUnit::receiveBytes(std::uint8_t *destination, int count)
 {
     std::lock_guard lock(m_mutex);
     if (!transferable() || count <= 0)
@@ -311,7 +301,7 @@ int SimulatedUnit::receiveBytes(std::uint8_t *destination, int count)
     return got;
 }
 
-void SimulatedUnit::settle(int quietMs)
+void InProcessUnit::settle(int quietMs)
 {
     std::lock_guard lock(m_mutex);
     if (!transferable())
@@ -328,7 +318,7 @@ void SimulatedUnit::settle(int quietMs)
     }
 }
 
-bool SimulatedUnit::moreFollows(int quietMs)
+bool InProcessUnit::moreFollows(int quietMs)
 {
     std::lock_guard lock(m_mutex);
     if (!transferable())
@@ -341,19 +331,19 @@ bool SimulatedUnit::moreFollows(int quietMs)
     return true;
 }
 
-bool SimulatedUnit::lineUp()
+bool InProcessUnit::lineUp()
 {
     std::lock_guard lock(m_mutex);
     return transferable();
 }
 
-bool SimulatedUnit::waitForInput(Nanos ns)
+bool InProcessUnit::waitForInput(Nanos ns)
 {
     runUntil(m_now + ns, true);
     return !m_failed;
 }
 
-int SimulatedUnit::take(std::uint8_t *destination, int count)
+int InProcessUnit::take(std::uint8_t *destination, int count)
 {
     int n = 0;
     while (n < count && !m_input.empty()) {
@@ -367,7 +357,7 @@ int SimulatedUnit::take(std::uint8_t *destination, int count)
     return n;
 }
 
-bool SimulatedUnit::drop()
+bool InProcessUnit::drop()
 {
     const bool any = !m_input.empty();
     m_input.clear();
@@ -377,23 +367,23 @@ bool SimulatedUnit::drop()
 
 // ---- the clock ------------------------------------------------------------------------------
 
-qint64 SimulatedUnit::now() const
+qint64 InProcessUnit::now() const
 {
     std::lock_guard lock(m_mutex);
     return m_now / Ms;
 }
 
-void SimulatedUnit::sleep(int ms) const
+void InProcessUnit::sleep(int ms) const
 {
     std::lock_guard lock(m_mutex);
     // The pause is the unit's time passing: the one change a const clock makes.
-    auto *self = const_cast<SimulatedUnit *>(this);
+    auto *self = const_cast<InProcessUnit *>(this);
     self->runUntil(m_now + ms * Ms, false);
 }
 
 // ---- the line and the unit's end ------------------------------------------------------------
 
-void SimulatedUnit::send(std::span<const std::uint8_t> bytes, Nanos ready, Nanos gap)
+void InProcessUnit::send(std::span<const std::uint8_t> bytes, Nanos ready, Nanos gap)
 {
     if (!m_endUp)
         return;
@@ -403,9 +393,9 @@ void SimulatedUnit::send(std::span<const std::uint8_t> bytes, Nanos ready, Nanos
     }
 }
 
-void SimulatedUnit::hangUp() { dropEnd(); }
+void InProcessUnit::hangUp() { dropEnd(); }
 
-void SimulatedUnit::dropEnd()
+void InProcessUnit::dropEnd()
 {
     m_endUp = false;
     m_toUnit.clear();
@@ -417,18 +407,18 @@ void SimulatedUnit::dropEnd()
     noteLoss();
 }
 
-Nanos SimulatedUnit::crossing(const Pending &p) const
+Nanos InProcessUnit::crossing(const Pending &p) const
 {
     // A byte owed a gap waits for that much silence after the byte before it.
     return std::max(p.time, m_lastSent + p.gap) + sim::CharacterTime;
 }
 
-bool SimulatedUnit::lineQuiet() const
+bool InProcessUnit::lineQuiet() const
 {
     return m_toUnit.empty() && m_fromUnit.empty() && m_usb.buffered() == 0;
 }
 
-std::optional<Nanos> SimulatedUnit::nextEvent() const
+std::optional<Nanos> InProcessUnit::nextEvent() const
 {
     std::optional<Nanos> next;
     auto earliest = [&next](Nanos at) { next = next ? std::min(*next, at) : at; };
@@ -443,7 +433,7 @@ std::optional<Nanos> SimulatedUnit::nextEvent() const
     return next;
 }
 
-bool SimulatedUnit::runUntil(Nanos until, bool forInput)
+bool InProcessUnit::runUntil(Nanos until, bool forInput)
 {
     bool readable = false;
     for (;;) {
@@ -459,7 +449,7 @@ bool SimulatedUnit::runUntil(Nanos until, bool forInput)
     return readable;
 }
 
-bool SimulatedUnit::step()
+bool InProcessUnit::step()
 {
     // What has reached the unit is recorded before it acts on it: its answer comes after.
     std::vector<Pending> due;
@@ -504,7 +494,7 @@ bool SimulatedUnit::step()
     return readable;
 }
 
-bool SimulatedUnit::deliver(std::uint8_t byte)
+bool InProcessUnit::deliver(std::uint8_t byte)
 {
     m_sent.append(char(byte));
     ++m_sentTotal;
