@@ -3,8 +3,8 @@
 #include "device/clock.h"
 #include "serial/adapter.h"
 #include "serial/line.h"
-#include "sim/adapter.h"
 #include "sim/unit.h"
+#include "sim/usbadapter.h"
 
 #include <QByteArray>
 #include <QObject>

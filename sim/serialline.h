@@ -1,8 +1,8 @@
 #pragma once
 
-#include "adapter.h"
-#include "clock.h"
+#include "nanos.h"
 #include "unit.h"
+#include "usbadapter.h"
 #include "wirerecord.h"
 
 #include <cstdint>

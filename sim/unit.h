@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clock.h"
+#include "nanos.h"
 #include "storage.h"
 
 #include <array>

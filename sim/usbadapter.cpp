@@ -1,4 +1,4 @@
-#include "adapter.h"
+#include "usbadapter.h"
 
 #include <algorithm>
 
