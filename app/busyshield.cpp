@@ -14,10 +14,13 @@ void BusyShield::raiseOver()
 {
     if (!isHidden())
         return;
-    m_focus = QApplication::focusWidget();
     setGeometry(parentWidget()->rect());
     show();
     raise();
+    // A window not yet shown takes no keys; the focus it gets when it is shown stays its own.
+    if (!window()->isVisible())
+        return;
+    m_focus = QApplication::focusWidget();
     setFocus(Qt::OtherFocusReason);
 }
 
