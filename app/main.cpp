@@ -43,6 +43,17 @@ void runInUtf8Locale()
 }
 #endif
 
+// Where the desktop offers X (XWayland included), the window runs there: on X the frame has the
+// title alone and the placement holds, where a Wayland compositor would place the window itself
+// and Qt would draw a title bar with buttons the window must not have. A session without X
+// still runs natively on Wayland, and a platform the user names is left alone.
+void preferX()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -50,6 +61,7 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_UNIX
     runInUtf8Locale();
 #endif
+    preferX();
     // The window scales as one picture by the screen's factor as it stands (1.25, 1.5, ...),
     // from the desktop or from QT_SCALE_FACTOR / QT_SCREEN_SCALE_FACTORS.
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(

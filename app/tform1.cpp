@@ -9,6 +9,7 @@
 #include "serial/portscan.h"
 #include "version.h"
 
+#include <QCloseEvent>
 #include <QIcon>
 #include <QScrollBar>
 #include <QTimer>
@@ -270,9 +271,23 @@ void TForm1::Button2Click()
         const bool acknowledged = m_session->link().disconnect();
         ui([this, acknowledged] {
             log(acknowledged ? QStringLiteral("OK") : QStringLiteral("Ошибка"));
+            m_exiting = true;
             close();
         });
     });
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    // A write, its read-back or an upload runs to its end; a tick only goes first.
+    if (m_operations > 0)
+        return;
+    HandlerGuard::run([this] { Button2Click(); });
 }
 
 void TForm1::Button15Click()

@@ -99,6 +99,9 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // A close from the window system (its close button, Alt+F4, a taskbar, the end of the
+    // desktop session) takes the exit button's way, and never cuts a running operation.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     TForm1(std::unique_ptr<UnitSession> session, QWidget *parent);
@@ -135,6 +138,7 @@ private:
     bool m_lossPending = false; // an operation or tick met a lost line: said once it is over
     int m_operations = 0;       // handed to the session and not yet over
     bool m_ticking = false;
+    bool m_exiting = false; // the exit button has said goodbye to the unit
     BusyShield *m_shield;
     std::unique_ptr<TrendChart> m_trend;
     QHash<QObject *, void (TForm1::*)()> m_hintHandlers;

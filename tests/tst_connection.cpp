@@ -9,6 +9,7 @@
 #include "support/windowlog.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -44,6 +45,7 @@ private slots:
     void exitWithoutConnection();
     void exitWithStaleByeByte();
     void closingEndsEventLoopWithZero();
+    void closeRequestTakesTheExitPath();
     void scanListsExactlyFreePorts();
     void scanWhileConnected();
 };
@@ -298,6 +300,35 @@ void ConnectionTest::closingEndsEventLoopWithZero()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTimer::singleShot(0, form.Button2, &QPushButton::click);
     QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!form.isVisible());
+}
+
+// A close from the window system, as it reaches the window: idle, the exit button's way; during
+// an operation, refused.
+void ConnectionTest::closeRequestTakesTheExitPath()
+{
+    ConnectedWindow c;
+    QVERIFY(c.connect());
+    TForm1 &form = *c.form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto requestClose = [&form] {
+        QCloseEvent request;
+        QCoreApplication::sendEvent(form.windowHandle(), &request);
+    };
+
+    form.Button5->click(); // its read is under way
+    requestClose();
+    QVERIFY(form.isVisible());
+    QVERIFY(waitIdle(form));
+    QCOMPARE(logLines(form).last(), QString("Прочитано"));
+    QCOMPARE(c.sim.received(), QByteArray("RR"));
+
+    c.sim.clearRecord();
+    requestClose();
+    QVERIFY(waitIdle(form));
+    QCOMPARE(logLines(form).last(), QString("OK"));
+    QCOMPARE(c.sim.received(), QByteArray("Z"));
     QVERIFY(!form.isVisible());
 }
 
