@@ -57,12 +57,5 @@ UnitSession::~UnitSession()
 
 void UnitSession::post(std::function<void()> work)
 {
-    ++m_pending;
-    QMetaObject::invokeMethod(
-        m_worker,
-        [this, work = std::move(work)] {
-            work();
-            --m_pending;
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_worker, std::move(work), Qt::QueuedConnection);
 }

@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QPromise>
 #include <QThread>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,8 +62,6 @@ public:
 
     // False when the system would not start the session's thread: no job can run then.
     bool running() const { return m_running; }
-    // Jobs given and not yet over.
-    bool busy() const { return m_pending.load() > 0; }
 
 signals:
     // The line was lost; emitted on the session's thread once the line has been closed.
@@ -81,6 +78,5 @@ private:
     std::unique_ptr<Clock> m_ownClock;
     const Clock *m_clock = nullptr;
     std::optional<UnitLink> m_link;
-    std::atomic<int> m_pending{0};
     bool m_running = false;
 };
