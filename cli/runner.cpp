@@ -7,20 +7,38 @@
 #include <optional>
 #include <vector>
 
+namespace {
+
+// Gives the port's job to its session; nothing when the session's thread would not start.
+std::optional<QFuture<int>> give(UnitSession &unit, const Port &port, const Output &out,
+                                 const PortJob &job)
+{
+    if (!unit.running())
+        return std::nullopt;
+    return unit.call([&job, port, out, &unit](UnitLink &) {
+        Session session(port, out, unit);
+        return job(session, out);
+    });
+}
+
+// The job's status once it has ended; for one never tried, says so and counts as no port.
+int statusOf(std::optional<QFuture<int>> &result, const Output &out)
+{
+    if (result)
+        return result->result();
+    out.note(QStringLiteral("not tried: the system would not start a thread for it"));
+    return Status::NoPort;
+}
+
+Output prefixed(const Port &port) { return Output(port.name + QStringLiteral(": ")); }
+
+} // namespace
+
 int runOnPort(const Port &port, const Output &out, const PortJob &job)
 {
     const auto unit = UnitSession::serialPort(clockSpeedup());
-    if (!unit->running()) {
-        out.note(QStringLiteral("not tried: the system would not start a thread for it"));
-        return Status::NoPort;
-    }
-    UnitSession &on = *unit;
-    return unit
-        ->call([&](UnitLink &) {
-            Session session(port, out, on);
-            return job(session, out);
-        })
-        .result();
+    std::optional<QFuture<int>> result = give(*unit, port, out, job);
+    return statusOf(result, out);
 }
 
 int runOnPorts(const QList<Port> &ports, const PortJob &job)
@@ -32,28 +50,11 @@ int runOnPorts(const QList<Port> &ports, const PortJob &job)
     std::vector<std::optional<QFuture<int>>> results;
     for (const Port &port : ports) {
         units.push_back(UnitSession::serialPort(clockSpeedup()));
-        UnitSession &unit = *units.back();
-        if (!unit.running()) {
-            results.emplace_back();
-            continue;
-        }
-        const Output out(port.name + QStringLiteral(": "));
-        results.emplace_back(unit.call([&job, port, out, &unit](UnitLink &) {
-            Session session(port, out, unit);
-            return job(session, out);
-        }));
+        results.push_back(give(*units.back(), port, prefixed(port), job));
     }
     int worst = Status::Done;
-    for (qsizetype i = 0; i < ports.size(); ++i) {
-        std::optional<QFuture<int>> &result = results[std::size_t(i)];
-        int status = Status::NoPort;
-        if (result)
-            status = result->result();
-        else
-            Output(ports[i].name + QStringLiteral(": "))
-                .note(QStringLiteral("not tried: the system would not start a thread for it"));
-        worst = std::max(worst, status);
-    }
+    for (qsizetype i = 0; i < ports.size(); ++i)
+        worst = std::max(worst, statusOf(results[std::size_t(i)], prefixed(ports[i])));
     return worst;
 }
 
