@@ -26,15 +26,7 @@ QString readFailure(const UnitLink::BlockReply &reply)
 }
 } // namespace
 
-void TForm1::readall(const SettingsBlock::Block *written)
-{
-    std::optional<SettingsBlock::Block> copy;
-    if (written)
-        copy = *written;
-    operate([this, copy] { readallJob(copy); });
-}
-
-void TForm1::readallJob(const std::optional<SettingsBlock::Block> &written)
+void TForm1::readall(const std::optional<SettingsBlock::Block> &written)
 {
     ui([this] { log(QStringLiteral("ЖДИТЕ...")); });
     // A block is taken only as the unit confirms it: a short, shifted or unconfirmed one never
@@ -71,7 +63,7 @@ void TForm1::Button5Click()
     operate([this] {
         m_session->clock().sleep(SettingsRead::PauseMs);
         if (m_connected)
-            readallJob(std::nullopt);
+            readall();
     });
 }
 
@@ -103,7 +95,7 @@ void TForm1::Button4Click()
         });
         write.pause();
         // What the unit now holds is shown even when it is not what was sent.
-        readallJob(block);
+        readall(block);
     });
 }
 

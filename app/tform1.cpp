@@ -195,7 +195,7 @@ void TForm1::Button1Click()
         if (accepted) {
             m_connected = true;
             ui([this] { log(QStringLiteral("Соединение установлено")); });
-            readallJob(std::nullopt);
+            readall();
             ui([this] {
                 if (Image1->pixmap().isNull()) {
                     // Scaled for the screen's pixels, so that a scaled window shows it sharp.

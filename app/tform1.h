@@ -44,8 +44,6 @@ public:
 
     // Setting fields.
     void clearall();
-    // With `written`, the read-back of a write: a block that differs from it is said so.
-    void readall(const SettingsBlock::Block *written = nullptr);
     void TrackBar1Change();
     void TrackBar2Change();
     void TrackBar3Change();
@@ -112,9 +110,10 @@ private:
     void ui(std::function<void()> step);
     void operationEnded();
     void endedIdle();
-    // readall() for a job: its exchange on the session's thread, its lines and fields on the
-    // window's.
-    void readallJob(const std::optional<SettingsBlock::Block> &written);
+    // Reads the settings into the fields, from a job: the exchange on the session's thread, the
+    // lines and fields on the window's. With `written`, the read-back of a write: a block that
+    // differs from it is said so.
+    void readall(const std::optional<SettingsBlock::Block> &written = std::nullopt);
     void wire();
     void wireHints();
     void log(const QString &line);
