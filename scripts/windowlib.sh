@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# Sourced by screenshot and package-test: finds the window of a program the script started and
+# Sourced by screenshot, wm-test and package-test: finds the window of a program the script started and
 # checks its title against the one its build gives it. Neither depends on the locale the script
 # runs in, the POSIX one included: the window is found by the program's process id, and the
 # title is compared as bytes.
@@ -56,3 +56,26 @@ check_title() {
     fi
     return $status
 }
+
+# until_true SECONDS COMMAND...: runs COMMAND every tenth of a second until it succeeds; fails
+# after SECONDS. For states with no window to wait on (a frame's place, a process's end).
+until_true() {
+    local limit=$(($1 * 10)) i
+    shift
+    for ((i = 0; i < limit; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# start_window_manager: openbox on the X server of DISPLAY, stopped when the script ends
+# (simlib.sh's cleanup_steps); returns once it manages the screen.
+start_window_manager() {
+    cleanup_steps+=(stop_window_manager)
+    openbox &
+    window_manager=$!
+    until_true 10 window_manager_running || { echo "openbox did not take the screen" >&2; exit 1; }
+}
+window_manager_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+stop_window_manager() { [ -z "${window_manager:-}" ] || kill "$window_manager" 2>/dev/null || true; }
