@@ -1,5 +1,7 @@
 #include "serial/adapter.h"
 
+#include "serial/systemtree.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -28,24 +30,6 @@ const DriverRow Drivers[] = {
     {"ch341-uart", Adapter::Kind::Usb}, {"ch341", Adapter::Kind::Usb},
     {"pl2303", Adapter::Kind::Usb},     {"cdc_acm", Adapter::Kind::Usb},
 };
-
-QString systemRoot()
-{
-    const QString fromEnv = qEnvironmentVariable("TARVIK2_SYS_ROOT");
-    return fromEnv.isEmpty() ? QStringLiteral("/sys") : fromEnv;
-}
-
-// "ttyUSB0" for /dev/ttyUSB0, "pts!3" for /dev/pts/3 (links followed first).
-QString ttyName(const QString &devicePath)
-{
-    QString path = QFileInfo(devicePath).canonicalFilePath();
-    if (path.isEmpty())
-        path = devicePath;
-    const QString dev = QStringLiteral("/dev/");
-    if (path.startsWith(dev))
-        path = path.mid(dev.size());
-    return path.replace(QLatin1Char('/'), QLatin1Char('!'));
-}
 
 int settleFor(Adapter::Kind kind, int latencyMs)
 {
@@ -78,9 +62,8 @@ Adapter Adapter::fromDriver(const QString &driver, int latencyMs)
 
 Adapter Adapter::lookup(const QString &devicePath)
 {
-    const QString name = ttyName(devicePath);
-    const QString device =
-        systemRoot() + QStringLiteral("/class/tty/") + name + QStringLiteral("/device");
+    const QString name = SystemTree::ttyName(devicePath);
+    const QString device = SystemTree::sys(QStringLiteral("class/tty/") + name + QStringLiteral("/device"));
     const QString driver =
         QFileInfo(QFileInfo(device + QStringLiteral("/driver")).symLinkTarget()).fileName();
     Adapter adapter = fromDriver(driver);

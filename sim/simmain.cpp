@@ -2,6 +2,8 @@
 
 #include "simulator.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +36,13 @@ Options:
   --sys-root DIR      describe the adapter under DIR as a system would under /sys:
                       DIR/class/tty/pts!N/device/driver (a link naming ftdi_sio, cp210x or
                       ch341-uart) and, for FTDI, DIR/class/tty/pts!N/device/latency_timer
+  --usb VID:PID[:SERIAL]  the pty stands for this USB chip: with --sys-root, its device is
+                      DIR/devices/usb1/PORT/PORT:1.0/pts!N under a USB device folder that holds
+                      idVendor, idProduct and (given a serial) serial
+  --usb-port PORT     the USB device's place in the bus tree (default 1-1)
+  --root DIR          keep udev's links as a system would under /dev/serial, in
+                      DIR/dev/serial/by-id (usb-VID_PID[_SERIAL]-if00-port0) and
+                      DIR/dev/serial/by-path (pci-0000:00:14.0-usb-0:PORT:1.0-port0); with --usb
   --help              this text
 
 Control commands:
@@ -63,8 +72,10 @@ Control commands:
   fault misstore K    every write is stored with K bytes from offset 100 changed (a unit
                       that keeps something else than it was sent)
   fault hangup-after K  hang up on receiving upload block K
-  hangup              close the pty master now
-  reopen              a new pty (the link follows); answers "ok /dev/pts/M"
+  hangup              close the pty master now, as an adapter pulled out: its account under
+                      --sys-root and its links under --root go too
+  reopen              a new pty, as the adapter plugged in again (the links and the account
+                      follow); answers "ok /dev/pts/M"
   measure A B C D E F fixed measurement values, 0..65535
   measure auto        varying measurement values again
   get block           answers "ok <1024 hex digits>"
@@ -127,6 +138,9 @@ int main(int argc, char **argv)
         }
         if (takeValue(argc, argv, i, "--com-dir", options.comDir) ||
             takeValue(argc, argv, i, "--sys-root", options.sysRoot) ||
+            takeValue(argc, argv, i, "--usb", options.usb) ||
+            takeValue(argc, argv, i, "--usb-port", options.usbPort) ||
+            takeValue(argc, argv, i, "--root", options.root) ||
             takeValue(argc, argv, i, "--com-name", options.comName) ||
             takeValue(argc, argv, i, "--state-dir", options.stateDir) ||
             takeValue(argc, argv, i, "--recordings", options.recordingsDir) ||
@@ -137,6 +151,17 @@ int main(int argc, char **argv)
     }
     if (options.comDir.empty() != options.comName.empty()) {
         std::fprintf(stderr, "tarvik2-sim: --com-dir and --com-name go together\n");
+        return 2;
+    }
+    const auto hex4 = [&](std::size_t at) {
+        return options.usb.size() >= at + 4 &&
+               std::all_of(options.usb.begin() + long(at), options.usb.begin() + long(at + 4),
+                           [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    };
+    if (!options.usb.empty() && !(hex4(0) && options.usb.size() >= 9 && options.usb[4] == ':' &&
+                                  hex4(5) && (options.usb.size() == 9 || (options.usb[9] == ':' &&
+                                                                          options.usb.size() > 10)))) {
+        std::fprintf(stderr, "tarvik2-sim: --usb takes VID:PID or VID:PID:SERIAL, e.g. 0403:6001:A10K1234\n");
         return 2;
     }
     if (options.comName.find('/') != std::string::npos) {

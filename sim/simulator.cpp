@@ -242,6 +242,7 @@ std::string Simulator::control(const std::vector<std::string> &words)
 std::string Simulator::hangUp()
 {
     m_line.hangUp();
+    withdrawAdapter();
     m_unit->abandon();
     m_unit->dropHeld();
     return "ok";
@@ -285,37 +286,71 @@ void Simulator::pointLink()
 
 // The system's account of the adapter, as a driver would give it under /sys: the tty's device
 // names its driver, and an FTDI driver reports its latency timer. A tty whose name holds a
-// '/' (pts/3) stands there as pts!3, as the system names such entries.
+// '/' (pts/3) stands there as pts!3, as the system names such entries. With --usb the device
+// sits in a USB device's folder, as a USB serial port does, and udev's links name it.
 void Simulator::publishAdapter()
 {
+    namespace fs = std::filesystem;
     const AdapterProfile &adapter = m_line.adapter();
-    if (m_options.sysRoot.empty() || !adapter.present())
-        return;
     std::string name = m_line.slavePath();
     if (name.rfind("/dev/", 0) == 0)
         name.erase(0, 5);
     std::replace(name.begin(), name.end(), '/', '!');
-    const std::filesystem::path entry =
-        std::filesystem::path(m_options.sysRoot) / "class" / "tty" / name;
     std::error_code error;
-    std::filesystem::create_directories(entry / "device", error);
-    std::filesystem::create_directory_symlink(
-        "../../../../bus/usb-serial/drivers/" + adapter.driver, entry / "device" / "driver", error);
-    if (adapter.latencyTimerMs > 0)
-        std::ofstream(entry / "device" / "latency_timer") << adapter.latencyTimerMs << "\n";
-    if (error)
-        std::fprintf(stderr, "tarvik2-sim: cannot describe the adapter under %s: %s\n",
-                     entry.c_str(), error.message().c_str());
-    m_adapterEntry = entry.string();
+    if (!m_options.sysRoot.empty() && (adapter.present() || !m_options.usb.empty())) {
+        const fs::path sys(m_options.sysRoot);
+        const fs::path entry = sys / "class" / "tty" / name;
+        fs::path device = entry / "device";
+        fs::create_directories(entry, error);
+        if (!m_options.usb.empty()) {
+            const fs::path usbDevice = sys / "devices" / "usb1" / m_options.usbPort;
+            device = usbDevice / (m_options.usbPort + ":1.0") / name;
+            fs::create_directories(device, error);
+            const std::string &usb = m_options.usb;
+            std::ofstream(usbDevice / "idVendor") << usb.substr(0, 4) << "\n";
+            std::ofstream(usbDevice / "idProduct") << usb.substr(5, 4) << "\n";
+            if (usb.size() > 10)
+                std::ofstream(usbDevice / "serial") << usb.substr(10) << "\n";
+            fs::create_directory_symlink(device, entry / "device", error);
+            m_published.push_back(usbDevice.string());
+        } else {
+            fs::create_directories(device, error);
+        }
+        if (adapter.present())
+            fs::create_directory_symlink("../../../../bus/usb-serial/drivers/" + adapter.driver,
+                                         device / "driver", error);
+        if (adapter.latencyTimerMs > 0)
+            std::ofstream(device / "latency_timer") << adapter.latencyTimerMs << "\n";
+        m_published.push_back(entry.string());
+        if (error)
+            std::fprintf(stderr, "tarvik2-sim: cannot describe the adapter under %s: %s\n",
+                         entry.c_str(), error.message().c_str());
+    }
+    if (!m_options.root.empty() && !m_options.usb.empty()) {
+        const fs::path serial = fs::path(m_options.root) / "dev" / "serial";
+        std::string id = "usb-" + m_options.usb;
+        std::replace(id.begin(), id.end(), ':', '_');
+        std::string socket = m_options.usbPort.substr(m_options.usbPort.find('-') + 1);
+        const fs::path byId = serial / "by-id" / (id + "-if00-port0");
+        const fs::path byPath = serial / "by-path" / ("pci-0000:00:14.0-usb-0:" + socket + ":1.0-port0");
+        for (const fs::path &link : {byId, byPath}) {
+            fs::create_directories(link.parent_path(), error);
+            fs::remove(link, error);
+            fs::create_symlink(m_line.slavePath(), link, error);
+            if (error)
+                std::fprintf(stderr, "tarvik2-sim: cannot make the link %s: %s\n", link.c_str(),
+                             error.message().c_str());
+            m_published.push_back(link.string());
+        }
+    }
 }
 
 void Simulator::withdrawAdapter()
 {
-    if (m_adapterEntry.empty())
-        return;
     std::error_code error;
-    std::filesystem::remove_all(m_adapterEntry, error);
-    m_adapterEntry.clear();
+    for (const std::string &path : m_published)
+        std::filesystem::remove_all(path, error);
+    m_published.clear();
 }
 
 void Simulator::removeLink()

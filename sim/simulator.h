@@ -19,6 +19,11 @@ struct Options {
     bool fast = false;         // no line pacing
     AdapterProfile adapter;    // the USB adapter between the line and the client
     std::string sysRoot;       // describe the adapter in a system tree here (class/tty/...)
+    // The USB device the pty stands for: "0403:6001", with ":SERIAL" when the chip reports one;
+    // empty for none. Its socket in the bus tree (usbPort) gives the by-path name.
+    std::string usb;
+    std::string usbPort = "1-1";
+    std::string root; // keep the udev links root/dev/serial/by-id and by-path here
 };
 
 // The simulator process: one pty, one unit, a control channel on stdin/stdout, all driven by a
@@ -53,7 +58,7 @@ private:
     std::unique_ptr<Unit> m_unit;
     std::string m_linkPath;
     std::string m_linkTarget;
-    std::string m_adapterEntry;
+    std::vector<std::string> m_published; // what publishAdapter made, for withdrawAdapter
     std::string m_input; // control text not yet ended by a newline
     bool m_inputOpen = true;
     bool m_quit = false;
