@@ -3,6 +3,7 @@
 
 #include "cli/files.h"
 #include "cli/output.h"
+#include "cli/portcommands.h"
 #include "cli/status.h"
 #include "cli/subcommands.h"
 #include "device/protocol.h"
@@ -32,8 +33,14 @@ Backs up, restores and clones the settings of TARVIK2 announcer units, uploads t
 recordings and logs their measurements, over serial ports.
 
 Commands:
-  ports                               COM names that open now: "COM5 /dev/ttyUSB0" per line,
-                                      then the adapter and the quiet line the tool waits for
+  ports [--all] [--json]              COM names that reach a device: "COM5 /dev/ttyUSB0" per
+                                      line, then free or busy (and who holds it), the stable
+                                      name, USB VID:PID and serial, and the adapter with the
+                                      quiet line the tool waits for; --all adds the serial
+                                      devices no COM name reaches
+  link    COMn DEVICE | --remove COMn the link COMn in the COM folder, to DEVICE's by-id name
+                                      (a unique serial), else its by-path name (the socket),
+                                      else the node; the window finds its ports there too
   info    -p PORTS                    handshake and identity: device type, software version,
                                       address, zone, and the line's adapter
   read    -p PORTS [-o FILE]          settings to a settings file (FILE, or standard output)
@@ -177,11 +184,36 @@ std::optional<QString> outputPattern(const QString &given, const QString &option
 
 int commandPorts(const QStringList &arguments)
 {
-    CommandLine line(QStringLiteral("Lists the COM names that open now, with their devices."),
+    CommandLine line(QStringLiteral("Lists the COM names that reach a device: the device, whether it is "
+                                    "free or who holds it, its stable name, its USB identity and its "
+                                    "adapter."),
                      false);
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("Also the serial devices no COM name reaches."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("The same as JSON."));
+    line.parser.addOption(all);
+    line.parser.addOption(json);
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
         return status;
-    return Commands::ports();
+    return Commands::ports({.all = line.parser.isSet(all), .json = line.parser.isSet(json)});
+}
+
+int commandLink(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Links a COM name to a device by its most stable name: by-id where "
+                                    "the adapter has a serial of its own, else by-path (the USB "
+                                    "socket), else the node. --remove takes the link away."),
+                     false);
+    const QCommandLineOption remove(QStringLiteral("remove"), QStringLiteral("Remove the link COMn."));
+    line.parser.addOption(remove);
+    line.parser.addPositionalArgument(QStringLiteral("COMn"), QStringLiteral("COM1 to COM40."));
+    line.parser.addPositionalArgument(QStringLiteral("DEVICE"),
+                                      QStringLiteral("The device: a node, a by-id or by-path name."));
+    const bool removing = arguments.contains(QStringLiteral("--remove"));
+    if (const int status = line.parse(arguments, removing ? 1 : 2, removing ? 1 : 2); status >= 0)
+        return status;
+    const QStringList names = line.parser.positionalArguments();
+    return removing ? Commands::unlink(names[0]) : Commands::link(names[0], names[1]);
 }
 
 // A command that takes nothing but its ports.
@@ -443,6 +475,7 @@ int run()
         {QStringLiteral("read"), commandRead},       {QStringLiteral("write"), commandWrite},
         {QStringLiteral("reset"), commandReset},     {QStringLiteral("upload"), commandUpload},
         {QStringLiteral("monitor"), commandMonitor}, {QStringLiteral("diff"), commandDiff},
+        {QStringLiteral("link"), commandLink},
     };
 
     // The options before the command; the rest goes to the command's own parser.

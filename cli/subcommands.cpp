@@ -2,20 +2,16 @@
 
 #include "cli/files.h"
 #include "cli/interrupts.h"
+#include "cli/portcommands.h"
 #include "cli/runner.h"
 #include "cli/status.h"
 #include "device/factoryreset.h"
 #include "device/settingsread.h"
 #include "device/settingsverify.h"
 #include "device/settingswrite.h"
-#include "serial/adapter.h"
-#include "serial/comnames.h"
-#include "serial/portscan.h"
-#include "serial/serialchannel.h"
 #include "service/measurement.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -62,29 +58,6 @@ std::optional<QString> refusalText(const WritePlan::Plan &plan)
         .arg(first.field->max);
 }
 
-// What stands behind the port and how long the tool waits for its line to fall quiet.
-QString adapterText(const Adapter &adapter)
-{
-    const QString driver =
-        adapter.driver.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(adapter.driver);
-    QString kind;
-    switch (adapter.kind) {
-    case Adapter::Kind::Native:
-        kind = QStringLiteral("native line") + driver;
-        break;
-    case Adapter::Kind::Ftdi:
-        kind =
-            QStringLiteral("FTDI USB adapter") + driver +
-            (adapter.latencyMs >= 0 ? QStringLiteral(", latency timer %1 ms").arg(adapter.latencyMs)
-                                    : QStringLiteral(", latency timer unknown"));
-        break;
-    case Adapter::Kind::Usb:
-        kind = QStringLiteral("USB adapter") + driver;
-        break;
-    }
-    return kind + QStringLiteral(", quiet line %1 ms").arg(adapter.settleMs);
-}
-
 bool saveFile(const QString &name, const QByteArray &contents, const Output &out)
 {
     QString error;
@@ -113,20 +86,6 @@ bool pauseWatchingLine(Session &session)
 }
 
 } // namespace
-
-int ports()
-{
-    const Output out;
-    const SerialChannel channel;
-    for (const int index : PortScan::freeIndices(channel, ComNames::Count)) {
-        const QString path = ComNames::devicePath(index);
-        const QFileInfo info(path);
-        const QString device = info.isSymLink() ? info.symLinkTarget() : path;
-        out.result(ComNames::name(index) + QLatin1Char(' ') + device + QStringLiteral("  ") +
-                   adapterText(Adapter::lookup(path)));
-    }
-    return Status::Done;
-}
 
 int info(const QList<Port> &ports)
 {

@@ -14,7 +14,6 @@
 // The tool's commands, once their arguments have been checked. Each returns its exit status.
 namespace Commands {
 
-int ports();
 int info(const QList<Port> &ports);
 // outPattern: empty for standard output.
 int read(const QList<Port> &ports, const QString &outPattern);

@@ -13,7 +13,7 @@ _tarvik2_cli()
     local cur prev words cword
     _init_completion -n =: || return
 
-    local commands="ports info read write reset upload monitor diff"
+    local commands="ports link info read write reset upload monitor diff"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case "${words[i]}" in
@@ -62,6 +62,8 @@ _tarvik2_cli()
 
     local options="--help --com-dir"
     case "$command" in
+    ports) options+=" --all --json" ;;
+    link) options+=" --remove" ;;
     info | reset) options+=" -p" ;;
     read) options+=" -p -o" ;;
     write) options+=" -p --set --whole --dry-run --no-verify --force" ;;
@@ -76,6 +78,16 @@ _tarvik2_cli()
     case "$command" in
     write) _filedir json ;;
     upload) _filedir wav ;;
+    link)
+        # COMn first, then the device.
+        local positional=0
+        for ((i = i + 1; i < cword; i++)); do [[ "${words[i]}" == -* ]] || ((positional++)); done
+        if ((positional == 0)); then
+            COMPREPLY=($(compgen -W "$(_tarvik2_cli_com_names)" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "${cur:-/dev/serial/by-id/}"))
+        fi
+        ;;
     diff)
         if [[ "$cur" == port:* ]]; then
             COMPREPLY=($(compgen -P port: -W "$(_tarvik2_cli_com_names)" -- "${cur#port:}"))

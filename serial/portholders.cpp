@@ -38,6 +38,21 @@ qint64 lockOwner(const QString &file)
     return 0;
 }
 
+// Whether pid holds the master side of pseudo-terminal `index`: it is the line's far end (a
+// simulator, a terminal emulator), not a program using the port.
+bool holdsMaster(const QString &fds, const QFileInfo &fd, int index)
+{
+    if (index < 0 || !fd.symLinkTarget().endsWith(QLatin1String("ptmx")))
+        return false;
+    QFile info(QFileInfo(fds).path() + QStringLiteral("/fdinfo/") + fd.fileName());
+    if (!info.open(QIODevice::ReadOnly))
+        return false;
+    static const QRegularExpression Index(QStringLiteral("^tty-index:\\s*(\\d+)$"),
+                                          QRegularExpression::MultilineOption);
+    const auto match = Index.match(QString::fromLatin1(info.readAll()));
+    return match.hasMatch() && match.captured(1).toInt() == index;
+}
+
 } // namespace
 
 QList<Holder> of(const QString &node)
@@ -57,20 +72,25 @@ QList<Holder> of(const QString &node)
             holders << Holder{pid, program, true};
     }
     const qint64 self = QCoreApplication::applicationPid();
+    bool pts = false;
+    const int ptsIndex = node.startsWith(QLatin1String("/dev/pts/")) ? node.mid(9).toInt(&pts) : -1;
     const QDir proc(QStringLiteral("/proc"));
     for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool number = false;
         const qint64 pid = entry.toLongLong(&number);
         if (!number || pid == self)
             continue;
-        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-        for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-            if (fd.symLinkTarget() != node)
-                continue;
-            if (std::none_of(holders.cbegin(), holders.cend(), [pid](const Holder &h) { return h.pid == pid; }))
-                holders << Holder{pid, programOf(pid), false};
-            break;
-        }
+        const QString fdPath = QStringLiteral("/proc/%1/fd").arg(pid);
+        const QFileInfoList fds = QDir(fdPath).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+        const bool farEnd = pts && std::any_of(fds.cbegin(), fds.cend(), [&](const QFileInfo &fd) {
+            return holdsMaster(fdPath, fd, ptsIndex);
+        });
+        const bool holds = std::any_of(fds.cbegin(), fds.cend(), [&](const QFileInfo &fd) {
+            return fd.symLinkTarget() == node;
+        });
+        if (holds && !farEnd &&
+            std::none_of(holders.cbegin(), holders.cend(), [pid](const Holder &h) { return h.pid == pid; }))
+            holders << Holder{pid, programOf(pid), false};
     }
     return holders;
 }

@@ -5,7 +5,8 @@
 
 // Who holds a serial device, as far as the system tells: the lock file a program left in the
 // lock folders (LCK..ttyUSB0, the UUCP convention Qt keeps too) and the processes whose open
-// files include the node. Processes of other users are seen only by root.
+// files include the node. Processes of other users are seen only by root. The process at the
+// far end of a pseudo-terminal (its master side) is no holder: it is the line's other end.
 namespace PortHolders {
 
 struct Holder {

@@ -69,12 +69,17 @@ bool SerialChannel::openDevice(const QString &path)
 
 bool SerialChannel::probe(const QString &devicePath)
 {
+    return probeReason(devicePath).failure == OpenFailure::None;
+}
+
+Line::OpenReason SerialChannel::probeReason(const QString &devicePath)
+{
     QSerialPort port;
     port.setPortName(devicePath);
-    if (PortAccess::openExclusive(port).failure != OpenFailure::None)
-        return false;
-    port.close();
-    return true;
+    const OpenReason reason = PortAccess::openExclusive(port);
+    if (reason.failure == OpenFailure::None)
+        port.close();
+    return reason;
 }
 
 bool SerialChannel::canOpen(int index) const

@@ -43,6 +43,8 @@ public:
     // Opens the device exclusively only to see whether it is a free serial port; the channel
     // itself is not touched. Used by the port scan.
     static bool probe(const QString &devicePath);
+    // Why the device at that path would not open now; None when it would.
+    static OpenReason probeReason(const QString &devicePath);
 
     bool canOpen(int index) const override;
     OpenReason lastOpenReason() const override { return m_openReason; }

@@ -20,15 +20,23 @@ QString readAttribute(const QString &folder, const char *name)
     return QString::fromUtf8(file.readAll()).trimmed();
 }
 
-// The entry in folder (a /dev/serial/by-* folder) whose link ends at node.
+// The link in folder (a /dev/serial/by-* folder) that ends at node, as the path it has here.
 QString linkTo(const QString &folder, const QString &node)
 {
     const QDir dir(SystemTree::path(folder));
     for (const QFileInfo &entry : dir.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
         if (entry.isSymLink() && entry.canonicalFilePath() == node)
-            return folder + QLatin1Char('/') + entry.fileName();
+            return entry.filePath();
     }
     return {};
+}
+
+// The board's UART driver registers ttyS0..ttyS31 whether or not a chip answers; type 0 is its
+// word for none.
+bool uartWithoutChip(const QString &name)
+{
+    return name.startsWith(QLatin1String("ttyS")) &&
+           readAttribute(SystemTree::sys(QStringLiteral("class/tty/") + name), "type") == QLatin1String("0");
 }
 
 // The device's entry under class/tty, and the USB device above it: the first folder up the
@@ -37,6 +45,7 @@ SerialDevice fromEntry(const QString &name)
 {
     SerialDevice device;
     device.node = SystemTree::nodeOf(name);
+    device.idleUart = uartWithoutChip(name);
     const QString entry = SystemTree::sys(QStringLiteral("class/tty/") + name + QStringLiteral("/device"));
     device.driver = QFileInfo(QFileInfo(entry + QStringLiteral("/driver")).symLinkTarget()).fileName();
     const QString top = QFileInfo(SystemTree::sys(QString())).canonicalFilePath();
@@ -55,16 +64,6 @@ SerialDevice fromEntry(const QString &name)
     device.byId = linkTo(QStringLiteral("/dev/serial/by-id"), device.node);
     device.byPath = linkTo(QStringLiteral("/dev/serial/by-path"), device.node);
     return device;
-}
-
-bool hasHardware(const QString &name)
-{
-    const QString entry = SystemTree::sys(QStringLiteral("class/tty/") + name);
-    if (!QFileInfo::exists(entry + QStringLiteral("/device")))
-        return false; // a virtual terminal, the console
-    // The board's UART driver registers ttyS0..ttyS31 whether or not a chip answers; type 0
-    // is its word for none.
-    return !name.startsWith(QLatin1String("ttyS")) || readAttribute(entry, "type") != QLatin1String("0");
 }
 
 } // namespace
@@ -121,7 +120,8 @@ QList<SerialDevice> SerialDevice::present()
     QList<SerialDevice> devices;
     const QDir ttys(SystemTree::sys(QStringLiteral("class/tty")));
     for (const QString &name : ttys.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (hasHardware(name))
+        // An entry without a device is a virtual terminal or the console.
+        if (QFileInfo::exists(ttys.filePath(name) + QStringLiteral("/device")) && !uartWithoutChip(name))
             devices << fromEntry(name);
     }
     return devices;

@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QJsonArray>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -221,7 +223,7 @@ class CliTest : public QObject {
 private slots:
     void initTestCase();
 
-    void portsScansAllFortyNames();
+    void portsAndLinksKnowTheAdapter();
     void roundTripKeepsWhatTheUnitHolds();
     void refusalsSendNothing_data();
     void refusalsSendNothing();
@@ -251,23 +253,88 @@ void CliTest::initTestCase()
 }
 
 // Past the window's COM1-COM20, and by the device behind each link; a held port is left out.
-void CliTest::portsScansAllFortyNames()
+void CliTest::portsAndLinksKnowTheAdapter()
 {
     ComFolder folder;
-    SimProcess first(folder.path(), "COM5");
+    // A made-up system: /sys and udev's /dev/serial links, as the simulators describe their
+    // ptys, each a USB chip in a socket of its own.
+    QTemporaryDir system;
+    const QString sys = system.filePath("sys"), root = system.filePath("root");
+    qputenv("TARVIK2_SYS_ROOT", QFile::encodeName(sys));
+    qputenv("TARVIK2_ROOT", QFile::encodeName(root));
+    const auto restore = qScopeGuard([] {
+        qunsetenv("TARVIK2_SYS_ROOT");
+        qunsetenv("TARVIK2_ROOT");
+    });
+    const auto usb = [&](const char *id, const char *socket) {
+        return QStringList{"--fast", "--sys-root", sys, "--root", root, "--usb", id, "--usb-port", socket};
+    };
+    SimProcess unique(folder.path(), "COM5", usb("0403:6001:A10K1234", "1-1"));
+    SimProcess shared1(folder.path(), "COM6", usb("10c4:ea60:0001", "1-2"));
+    SimProcess shared2(folder.path(), "COM7", usb("10c4:ea60:0001", "1-3"));
+    SimProcess noSerial(folder.path(), "COM8", usb("1a86:7523", "1-4"));
+    SimProcess unlisted(folder.path(), "COM12", usb("0403:6015:B20K5678", "1-5"));
     SimProcess last(folder.path(), "COM40");
     SimProcess held(folder.path(), "COM21");
-    QVERIFY(first.start() && last.start() && held.start());
+    for (SimProcess *sim : {&unique, &shared1, &shared2, &noSerial, &unlisted, &last, &held})
+        QVERIFY(sim->start());
+    folder.unlink("COM12"); // falls back to /dev/ttyUSB7, which is not there
     const int fd = ::open(qPrintable(held.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
     const Run run = cli({"ports"});
+    const Run all = cli({"ports", "--all", "--json"});
     ::close(fd);
+
+    // One line per COM name that reaches a device, its first two columns as they always were.
     QCOMPARE(run.status, 0);
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].startsWith("COM5 " + first.slavePath() + "  "), qPrintable(lines[0]));
-    QVERIFY2(lines[1].startsWith("COM40 " + last.slavePath() + "  "), qPrintable(lines[1]));
+    QCOMPARE(lines.size(), 6);
+    QVERIFY2(lines[0].startsWith("COM5 " + unique.slavePath() + "  free  " + root +
+                                 "/dev/serial/by-id/usb-0403_6001_A10K1234-if00-port0  USB "
+                                 "0403:6001 serial A10K1234"),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[3].contains("USB 1a86:7523 no serial"), qPrintable(lines[3]));
+    QVERIFY2(lines[4].startsWith("COM21 " + held.slavePath() + "  busy (tst_cli (pid "),
+             qPrintable(lines[4]));
+    QVERIFY2(lines[5].startsWith("COM40 " + last.slavePath() + "  free  no stable name  no USB"),
+             qPrintable(lines[5]));
+    // --all adds the device no COM name reaches; --json says the same.
+    QCOMPARE(all.status, 0);
+    const QJsonArray devices = QJsonDocument::fromJson(all.out.toUtf8()).array();
+    QCOMPARE(devices.size(), 7);
+    const QJsonObject extra = devices.last().toObject();
+    QCOMPARE(extra.value("com"), QJsonValue());
+    QCOMPARE(extra.value("device").toString(), unlisted.slavePath());
+    QCOMPARE(extra.value("serial").toString(), QStringLiteral("B20K5678"));
+    QCOMPARE(devices[4].toObject().value("state").toString(), QStringLiteral("busy"));
+
+    // link: by-id for a serial of its own; by-path, with a warning, for a shared serial or
+    // none; the node itself, with a warning, where nothing more stable is there.
+    const struct {
+        const char *com;
+        QString device, target, warning;
+    } links[] = {
+        {"COM9", unique.slavePath(), root + "/dev/serial/by-id/usb-0403_6001_A10K1234-if00-port0", {}},
+        {"COM10", shared1.slavePath(), root + "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
+         "both report USB 10c4:ea60 serial 0001"},
+        {"COM11", noSerial.slavePath(), root + "/dev/serial/by-path/pci-0000:00:14.0-usb-0:4:1.0-port0",
+         "reports no serial, so COM11 is now tied to the USB socket"},
+        {"COM13", last.slavePath(), last.slavePath(), "has no stable name"},
+    };
+    for (const auto &link : links) {
+        const Run made = cli({"link", link.com, link.device});
+        QCOMPARE(made.status, 0);
+        QCOMPARE(QFile::symLinkTarget(folder.path() + '/' + link.com), link.target);
+        QVERIFY2(link.warning.isEmpty() ? made.err.isEmpty() : made.err.contains(link.warning),
+                 qPrintable(made.err));
+    }
+    // The COM name now reaches the device through its stable name, as the window finds it too.
+    QVERIFY(cli({"ports"}).out.contains("COM9 " + unique.slavePath() + "  free"));
+    QCOMPARE(cli({"link", "--remove", "COM9"}).status, 0);
+    QVERIFY(!QFileInfo(folder.path() + "/COM9").isSymLink());
+    QCOMPARE(cli({"link", "COM9", "/dev/null"}).status, 2);
+    QVERIFY(!QFileInfo(folder.path() + "/COM9").isSymLink());
 }
 
 void CliTest::roundTripKeepsWhatTheUnitHolds()
