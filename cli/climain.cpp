@@ -184,10 +184,11 @@ std::optional<QString> outputPattern(const QString &given, const QString &option
 
 int commandPorts(const QStringList &arguments)
 {
-    CommandLine line(QStringLiteral("Lists the COM names that reach a device: the device, whether it is "
-                                    "free or who holds it, its stable name, its USB identity and its "
-                                    "adapter."),
-                     false);
+    CommandLine line(
+        QStringLiteral("Lists the COM names that reach a device: the device, whether it is "
+                       "free or who holds it, its stable name, its USB identity and its "
+                       "adapter."),
+        false);
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("Also the serial devices no COM name reaches."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("The same as JSON."));
@@ -200,15 +201,17 @@ int commandPorts(const QStringList &arguments)
 
 int commandLink(const QStringList &arguments)
 {
-    CommandLine line(QStringLiteral("Links a COM name to a device by its most stable name: by-id where "
-                                    "the adapter has a serial of its own, else by-path (the USB "
-                                    "socket), else the node. --remove takes the link away."),
-                     false);
-    const QCommandLineOption remove(QStringLiteral("remove"), QStringLiteral("Remove the link COMn."));
+    CommandLine line(
+        QStringLiteral("Links a COM name to a device by its most stable name: by-id where "
+                       "the adapter has a serial of its own, else by-path (the USB "
+                       "socket), else the node. --remove takes the link away."),
+        false);
+    const QCommandLineOption remove(QStringLiteral("remove"),
+                                    QStringLiteral("Remove the link COMn."));
     line.parser.addOption(remove);
     line.parser.addPositionalArgument(QStringLiteral("COMn"), QStringLiteral("COM1 to COM40."));
-    line.parser.addPositionalArgument(QStringLiteral("DEVICE"),
-                                      QStringLiteral("The device: a node, a by-id or by-path name."));
+    line.parser.addPositionalArgument(
+        QStringLiteral("DEVICE"), QStringLiteral("The device: a node, a by-id or by-path name."));
     const bool removing = arguments.contains(QStringLiteral("--remove"));
     if (const int status = line.parse(arguments, removing ? 1 : 2, removing ? 1 : 2); status >= 0)
         return status;

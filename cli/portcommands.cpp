@@ -69,23 +69,25 @@ QString stateText(const PortRow &row)
 {
     if (row.holders.isEmpty())
         return stateWord(row);
-    return stateWord(row) + QStringLiteral(" (") + PortHolders::describe(row.holders) + QLatin1Char(')');
+    return stateWord(row) + QStringLiteral(" (") + PortHolders::describe(row.holders) +
+           QLatin1Char(')');
 }
 
 QString usbText(const SerialDevice &device)
 {
     if (!device.usb())
         return QStringLiteral("no USB");
-    return QStringLiteral("USB %1 %2").arg(device.vidPid(), device.serial.isEmpty()
-                                                                ? QStringLiteral("no serial")
-                                                                : QStringLiteral("serial ") + device.serial);
+    return QStringLiteral("USB %1 %2")
+        .arg(device.vidPid(), device.serial.isEmpty() ? QStringLiteral("no serial")
+                                                      : QStringLiteral("serial ") + device.serial);
 }
 
 // The two first columns are what `ports` has always printed: scripts read them.
 QString lineFor(const PortRow &row)
 {
     const QString stable = row.device.stableName();
-    return QStringList{(row.com.isEmpty() ? QStringLiteral("-") : row.com) + QLatin1Char(' ') + row.device.node,
+    return QStringList{(row.com.isEmpty() ? QStringLiteral("-") : row.com) + QLatin1Char(' ') +
+                           row.device.node,
                        stateText(row), stable.isEmpty() ? QStringLiteral("no stable name") : stable,
                        usbText(row.device), adapterText(row.adapter)}
         .join(QStringLiteral("  "));
@@ -97,7 +99,9 @@ QJsonObject jsonFor(const PortRow &row)
     for (const PortHolders::Holder &holder : row.holders)
         holders.append(QJsonObject{{QStringLiteral("pid"), holder.pid},
                                    {QStringLiteral("program"), holder.program}});
-    const auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
+    const auto orNull = [](const QString &text) {
+        return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+    };
     return QJsonObject{
         {QStringLiteral("com"), orNull(row.com)},
         {QStringLiteral("device"), row.device.node},
@@ -109,7 +113,8 @@ QJsonObject jsonFor(const PortRow &row)
         {QStringLiteral("pid"), orNull(row.device.productId)},
         {QStringLiteral("serial"), orNull(row.device.serial)},
         {QStringLiteral("driver"), orNull(row.adapter.driver)},
-        {QStringLiteral("latency_timer_ms"), row.adapter.latencyMs >= 0 ? QJsonValue(row.adapter.latencyMs) : QJsonValue()},
+        {QStringLiteral("latency_timer_ms"),
+         row.adapter.latencyMs >= 0 ? QJsonValue(row.adapter.latencyMs) : QJsonValue()},
         {QStringLiteral("quiet_line_ms"), row.adapter.settleMs},
     };
 }
@@ -158,7 +163,8 @@ int ports(const PortsOptions &options)
     QList<PortRow> rows;
     QStringList reached;
     for (int index = 0; index < ComNames::Count; ++index) {
-        const std::optional<SerialDevice> device = SerialDevice::describe(ComNames::devicePath(index));
+        const std::optional<SerialDevice> device =
+            SerialDevice::describe(ComNames::devicePath(index));
         if (!device || device->idleUart)
             continue;
         rows << rowFor(ComNames::name(index), *device);
@@ -215,10 +221,12 @@ int link(const QString &com, const QString &devicePath)
         target = device->byPath;
         const QString why = device->serial.isEmpty()
                                 ? QStringLiteral("reports no serial")
-                                : QStringLiteral("reports serial %1, which other adapters share").arg(device->serial);
+                                : QStringLiteral("reports serial %1, which other adapters share")
+                                      .arg(device->serial);
         out.note(QStringLiteral("warning: the adapter %1, so %2 is now tied to the USB socket it "
                                 "is plugged into (%3); plugged into another socket it is not found")
-                     .arg(why, ComNames::name(*index), device->usbPort.isEmpty() ? device->byPath : device->usbPort));
+                     .arg(why, ComNames::name(*index),
+                          device->usbPort.isEmpty() ? device->byPath : device->usbPort));
     } else {
         target = device->node;
         out.note(QStringLiteral("warning: %1 has no stable name, so %2 points at the node "
@@ -234,7 +242,8 @@ int link(const QString &com, const QString &devicePath)
     if (!QDir().mkpath(folder))
         return refuse(QStringLiteral("cannot make the COM folder %1").arg(folder));
     // A new link under a temporary name renamed over the old one: the name never goes missing.
-    const QByteArray temporary = QFile::encodeName(folder + QStringLiteral("/.%1.%2").arg(ComNames::name(*index)).arg(::getpid()));
+    const QByteArray temporary = QFile::encodeName(
+        folder + QStringLiteral("/.%1.%2").arg(ComNames::name(*index)).arg(::getpid()));
     ::unlink(temporary.constData());
     if (::symlink(QFile::encodeName(target).constData(), temporary.constData()) != 0 ||
         ::rename(temporary.constData(), QFile::encodeName(name).constData()) != 0) {
@@ -254,8 +263,9 @@ int unlink(const QString &com)
     const QString name = ComNames::linkFolder() + QLatin1Char('/') + ComNames::name(*index);
     const QFileInfo existing(name);
     if (!existing.isSymLink())
-        return refuse(existing.exists() ? QStringLiteral("%1 is no link; it is left as it is").arg(name)
-                                        : QStringLiteral("there is no link %1").arg(name));
+        return refuse(existing.exists()
+                          ? QStringLiteral("%1 is no link; it is left as it is").arg(name)
+                          : QStringLiteral("there is no link %1").arg(name));
     if (!QFile::remove(name))
         return refuse(QStringLiteral("cannot remove %1").arg(name));
     Output().result(QStringLiteral("%1 removed").arg(ComNames::name(*index)));

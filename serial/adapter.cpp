@@ -63,7 +63,8 @@ Adapter Adapter::fromDriver(const QString &driver, int latencyMs)
 Adapter Adapter::lookup(const QString &devicePath)
 {
     const QString name = SystemTree::ttyName(devicePath);
-    const QString device = SystemTree::sys(QStringLiteral("class/tty/") + name + QStringLiteral("/device"));
+    const QString device =
+        SystemTree::sys(QStringLiteral("class/tty/") + name + QStringLiteral("/device"));
     const QString driver =
         QFileInfo(QFileInfo(device + QStringLiteral("/driver")).symLinkTarget()).fileName();
     Adapter adapter = fromDriver(driver);

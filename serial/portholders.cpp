@@ -60,7 +60,8 @@ QList<Holder> of(const QString &node)
     QList<Holder> holders;
     const QString base = QFileInfo(node).fileName();
     for (const char *folder : {"/run/lock", "/var/lock"}) {
-        const QString file = SystemTree::path(QLatin1String(folder)) + QStringLiteral("/LCK..") + base;
+        const QString file =
+            SystemTree::path(QLatin1String(folder)) + QStringLiteral("/LCK..") + base;
         const qint64 pid = lockOwner(file);
         if (pid <= 0)
             continue;
@@ -68,7 +69,8 @@ QList<Holder> of(const QString &node)
         const QString program = programOf(pid);
         if (program.isEmpty() && !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
             continue;
-        if (std::none_of(holders.cbegin(), holders.cend(), [pid](const Holder &h) { return h.pid == pid; }))
+        if (std::none_of(holders.cbegin(), holders.cend(),
+                         [pid](const Holder &h) { return h.pid == pid; }))
             holders << Holder{pid, program, true};
     }
     const qint64 self = QCoreApplication::applicationPid();
@@ -81,15 +83,17 @@ QList<Holder> of(const QString &node)
         if (!number || pid == self)
             continue;
         const QString fdPath = QStringLiteral("/proc/%1/fd").arg(pid);
-        const QFileInfoList fds = QDir(fdPath).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+        const QFileInfoList fds =
+            QDir(fdPath).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
         const bool farEnd = pts && std::any_of(fds.cbegin(), fds.cend(), [&](const QFileInfo &fd) {
-            return holdsMaster(fdPath, fd, ptsIndex);
-        });
+                                return holdsMaster(fdPath, fd, ptsIndex);
+                            });
         const bool holds = std::any_of(fds.cbegin(), fds.cend(), [&](const QFileInfo &fd) {
             return fd.symLinkTarget() == node;
         });
         if (holds && !farEnd &&
-            std::none_of(holders.cbegin(), holders.cend(), [pid](const Holder &h) { return h.pid == pid; }))
+            std::none_of(holders.cbegin(), holders.cend(),
+                         [pid](const Holder &h) { return h.pid == pid; }))
             holders << Holder{pid, programOf(pid), false};
     }
     return holders;
@@ -99,7 +103,8 @@ QString describe(const QList<Holder> &holders)
 {
     QStringList parts;
     for (const Holder &holder : holders) {
-        const QString program = holder.program.isEmpty() ? QStringLiteral("a program") : holder.program;
+        const QString program =
+            holder.program.isEmpty() ? QStringLiteral("a program") : holder.program;
         parts << QStringLiteral("%1 (pid %2)").arg(program).arg(holder.pid);
     }
     return parts.join(QStringLiteral(", "));

@@ -11,7 +11,7 @@ namespace PortHolders {
 
 struct Holder {
     qint64 pid = 0;
-    QString program; // the process's name; empty when it is gone or unreadable
+    QString program;       // the process's name; empty when it is gone or unreadable
     bool lockFile = false; // found through a lock file rather than an open descriptor
 };
 

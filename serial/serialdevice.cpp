@@ -36,7 +36,8 @@ QString linkTo(const QString &folder, const QString &node)
 bool uartWithoutChip(const QString &name)
 {
     return name.startsWith(QLatin1String("ttyS")) &&
-           readAttribute(SystemTree::sys(QStringLiteral("class/tty/") + name), "type") == QLatin1String("0");
+           readAttribute(SystemTree::sys(QStringLiteral("class/tty/") + name), "type") ==
+               QLatin1String("0");
 }
 
 // The device's entry under class/tty, and the USB device above it: the first folder up the
@@ -46,8 +47,10 @@ SerialDevice fromEntry(const QString &name)
     SerialDevice device;
     device.node = SystemTree::nodeOf(name);
     device.idleUart = uartWithoutChip(name);
-    const QString entry = SystemTree::sys(QStringLiteral("class/tty/") + name + QStringLiteral("/device"));
-    device.driver = QFileInfo(QFileInfo(entry + QStringLiteral("/driver")).symLinkTarget()).fileName();
+    const QString entry =
+        SystemTree::sys(QStringLiteral("class/tty/") + name + QStringLiteral("/device"));
+    device.driver =
+        QFileInfo(QFileInfo(entry + QStringLiteral("/driver")).symLinkTarget()).fileName();
     const QString top = QFileInfo(SystemTree::sys(QString())).canonicalFilePath();
     QString folder = QFileInfo(entry).canonicalFilePath();
     for (int depth = 0; depth < 4 && !folder.isEmpty() && folder != top; ++depth) {
@@ -119,9 +122,11 @@ QList<SerialDevice> SerialDevice::present()
 {
     QList<SerialDevice> devices;
     const QDir ttys(SystemTree::sys(QStringLiteral("class/tty")));
-    for (const QString &name : ttys.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+    for (const QString &name :
+         ttys.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
         // An entry without a device is a virtual terminal or the console.
-        if (QFileInfo::exists(ttys.filePath(name) + QStringLiteral("/device")) && !uartWithoutChip(name))
+        if (QFileInfo::exists(ttys.filePath(name) + QStringLiteral("/device")) &&
+            !uartWithoutChip(name))
             devices << fromEntry(name);
     }
     return devices;

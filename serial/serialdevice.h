@@ -8,9 +8,9 @@
 // for a USB adapter the chip's identity and the socket it is plugged into. Read from the trees
 // SystemTree names, so tests can make devices up.
 struct SerialDevice {
-    QString node;      // "/dev/ttyUSB0"
-    QString byId;      // "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0"
-    QString byPath;    // "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
+    QString node;   // "/dev/ttyUSB0"
+    QString byId;   // "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0"
+    QString byPath; // "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
     // (Both as found: below $TARVIK2_ROOT where that is set.)
     QString driver;    // the kernel driver: "ftdi_sio"; empty when the system names none
     QString vendorId;  // the USB vendor, "0403"; empty for a device on no USB bus

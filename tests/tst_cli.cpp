@@ -8,11 +8,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QJsonArray>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -267,7 +267,8 @@ void CliTest::portsAndLinksKnowTheAdapter()
         qunsetenv("TARVIK2_ROOT");
     });
     const auto usb = [&](const char *id, const char *socket) {
-        return QStringList{"--fast", "--sys-root", sys, "--root", root, "--usb", id, "--usb-port", socket};
+        return QStringList{"--fast", "--sys-root", sys,          "--root", root,
+                           "--usb",  id,           "--usb-port", socket};
     };
     SimProcess unique(folder.path(), "COM5", usb("0403:6001:A10K1234", "1-1"));
     SimProcess shared1(folder.path(), "COM6", usb("10c4:ea60:0001", "1-2"));
@@ -315,10 +316,15 @@ void CliTest::portsAndLinksKnowTheAdapter()
         const char *com;
         QString device, target, warning;
     } links[] = {
-        {"COM9", unique.slavePath(), root + "/dev/serial/by-id/usb-0403_6001_A10K1234-if00-port0", {}},
-        {"COM10", shared1.slavePath(), root + "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
+        {"COM9",
+         unique.slavePath(),
+         root + "/dev/serial/by-id/usb-0403_6001_A10K1234-if00-port0",
+         {}},
+        {"COM10", shared1.slavePath(),
+         root + "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
          "both report USB 10c4:ea60 serial 0001"},
-        {"COM11", noSerial.slavePath(), root + "/dev/serial/by-path/pci-0000:00:14.0-usb-0:4:1.0-port0",
+        {"COM11", noSerial.slavePath(),
+         root + "/dev/serial/by-path/pci-0000:00:14.0-usb-0:4:1.0-port0",
          "reports no serial, so COM11 is now tied to the USB socket"},
         {"COM13", last.slavePath(), last.slavePath(), "has no stable name"},
     };
