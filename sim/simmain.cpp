@@ -158,10 +158,12 @@ int main(int argc, char **argv)
                std::all_of(options.usb.begin() + long(at), options.usb.begin() + long(at + 4),
                            [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
     };
-    if (!options.usb.empty() && !(hex4(0) && options.usb.size() >= 9 && options.usb[4] == ':' &&
-                                  hex4(5) && (options.usb.size() == 9 || (options.usb[9] == ':' &&
-                                                                          options.usb.size() > 10)))) {
-        std::fprintf(stderr, "tarvik2-sim: --usb takes VID:PID or VID:PID:SERIAL, e.g. 0403:6001:A10K1234\n");
+    if (!options.usb.empty() &&
+        !(hex4(0) && options.usb.size() >= 9 && options.usb[4] == ':' && hex4(5) &&
+          (options.usb.size() == 9 || (options.usb[9] == ':' && options.usb.size() > 10)))) {
+        std::fprintf(
+            stderr,
+            "tarvik2-sim: --usb takes VID:PID or VID:PID:SERIAL, e.g. 0403:6001:A10K1234\n");
         return 2;
     }
     if (options.comName.find('/') != std::string::npos) {

@@ -332,7 +332,8 @@ void Simulator::publishAdapter()
         std::replace(id.begin(), id.end(), ':', '_');
         std::string socket = m_options.usbPort.substr(m_options.usbPort.find('-') + 1);
         const fs::path byId = serial / "by-id" / (id + "-if00-port0");
-        const fs::path byPath = serial / "by-path" / ("pci-0000:00:14.0-usb-0:" + socket + ":1.0-port0");
+        const fs::path byPath =
+            serial / "by-path" / ("pci-0000:00:14.0-usb-0:" + socket + ":1.0-port0");
         for (const fs::path &link : {byId, byPath}) {
             fs::create_directories(link.parent_path(), error);
             fs::remove(link, error);

@@ -59,7 +59,7 @@ private:
     std::string m_linkPath;
     std::string m_linkTarget;
     std::vector<std::string> m_published; // what publishAdapter made, for withdrawAdapter
-    std::string m_input; // control text not yet ended by a newline
+    std::string m_input;                  // control text not yet ended by a newline
     bool m_inputOpen = true;
     bool m_quit = false;
 };
