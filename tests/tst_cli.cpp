@@ -252,7 +252,8 @@ void CliTest::initTestCase()
     qputenv("TARVIK2_CLOCK_SPEEDUP", "1000");
 }
 
-// Past the window's COM1-COM20, and by the device behind each link; a held port is left out.
+// What each port is, past the window's COM1-COM20: its device, free or held, its stable name
+// and USB identity; and the links that name a device by them.
 void CliTest::portsAndLinksKnowTheAdapter()
 {
     ComFolder folder;
