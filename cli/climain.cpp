@@ -53,6 +53,19 @@ Commands:
   upload  -p PORTS (--messages PPK1.wav PPK2.wav | --siren SIREN.wav)
   monitor -p PORTS [--interval MS] [--count N] [--csv FILE]
   diff    A B                         A and B: a settings file, or a port as "port:COM5"
+  site init DIR [--name NAME] [--template FILE]
+                                      a site folder: backups and a commissioning journal
+  site verify DIR                     the journal's chain checked; each line that was
+                                      changed, inserted or removed is named (exit status 1)
+
+Site records:
+  --site DIR (or $TARVIK2_SITE) on read, write, reset, upload and info keeps a record in the
+  site folder DIR: before write, reset or upload sends anything the unit's confirmed settings
+  are saved under DIR/backups/ (named by address, zone and UTC time; never replaced), and a
+  backup that cannot be saved stops the change (exit status 2). Every operation appends one
+  record to DIR/journal.jsonl: time, operator (--operator NAME, else the login name), port and
+  adapter, the unit, the changes, the verify result, the exit status, uploaded files with
+  their SHA-256, and the backup. Each record carries the SHA-256 of the one before it.
 
 "tarvik2-cli COMMAND --help" describes one command.
 
@@ -70,7 +83,7 @@ Ports:
 
 Exit status:
   0  done, and verified where verifying applies
-  1  diff found differences
+  1  diff found differences, or site verify a broken chain
   2  bad arguments, file or value; nothing was sent. Or a file, or standard output, that
      could not be written
   3  the port could not be opened
