@@ -4,6 +4,7 @@
 #include "cli/files.h"
 #include "cli/output.h"
 #include "cli/portcommands.h"
+#include "cli/siterecord.h"
 #include "cli/status.h"
 #include "cli/subcommands.h"
 #include "device/protocol.h"
@@ -24,6 +25,8 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +53,19 @@ Commands:
   upload  -p PORTS (--messages PPK1.wav PPK2.wav | --siren SIREN.wav)
   monitor -p PORTS [--interval MS] [--count N] [--csv FILE]
   diff    A B                         A and B: a settings file, or a port as "port:COM5"
+  site init DIR [--name NAME] [--template FILE]
+                                      a site folder: backups and a commissioning journal
+  site verify DIR                     the journal's chain checked; each line that was
+                                      changed, inserted or removed is named (exit status 1)
+
+Site records:
+  --site DIR (or $TARVIK2_SITE) on read, write, reset, upload and info keeps a record in the
+  site folder DIR: before write, reset or upload sends anything the unit's confirmed settings
+  are saved under DIR/backups/ (named by address, zone and UTC time; never replaced), and a
+  backup that cannot be saved stops the change (exit status 2). Every operation appends one
+  record to DIR/journal.jsonl: time, operator (--operator NAME, else the login name), port and
+  adapter, the unit, the changes, the verify result, the exit status, uploaded files with
+  their SHA-256, and the backup. Each record carries the SHA-256 of the one before it.
 
 "tarvik2-cli COMMAND --help" describes one command.
 
@@ -67,7 +83,7 @@ Ports:
 
 Exit status:
   0  done, and verified where verifying applies
-  1  diff found differences
+  1  diff found differences, or site verify a broken chain
   2  bad arguments, file or value; nothing was sent. Or a file, or standard output, that
      could not be written
   3  the port could not be opened
@@ -91,6 +107,15 @@ int refuse(const QString &why)
     return Status::BadInput;
 }
 
+// The user the tool runs for, as the system knows them.
+QString loginName()
+{
+    if (const passwd *entry = ::getpwuid(::getuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    const QString fromEnv = qEnvironmentVariable("LOGNAME");
+    return fromEnv.isEmpty() ? QStringLiteral("uid %1").arg(::getuid()) : fromEnv;
+}
+
 // The parser of one command: its description, options and arguments, --help and --com-dir.
 struct CommandLine {
     QCommandLineParser parser;
@@ -102,8 +127,20 @@ struct CommandLine {
     QCommandLineOption ports{{QStringLiteral("p"), QStringLiteral("ports")},
                              QStringLiteral("COM1..COM40 or device paths, separated by commas."),
                              QStringLiteral("PORTS")};
+    QCommandLineOption siteDir{QStringLiteral("site"),
+                               QStringLiteral("Keep a record in the site folder DIR "
+                                              "($TARVIK2_SITE): a backup before every change "
+                                              "and a journal record of the operation."),
+                               QStringLiteral("DIR")};
+    QCommandLineOption operatorName{QStringLiteral("operator"),
+                                    QStringLiteral("Who runs it, for the journal (default: the "
+                                                   "login name)."),
+                                    QStringLiteral("NAME")};
+    bool withSite = false;
+    std::optional<SiteContext> site;
 
-    CommandLine(const QString &description, bool withPorts)
+    CommandLine(const QString &description, bool withPorts, bool siteRecords = false)
+        : withSite(siteRecords)
     {
         parser.setApplicationDescription(description);
         parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
@@ -111,7 +148,12 @@ struct CommandLine {
         parser.addOption(comDir);
         if (withPorts)
             parser.addOption(ports);
+        if (withSite)
+            parser.addOptions({siteDir, operatorName});
     }
+
+    // The site the run keeps its record in; none without --site or $TARVIK2_SITE.
+    const SiteContext *siteContext() const { return site ? &*site : nullptr; }
 
     // Parses; returns -1 to go on, or the status to end with (after --help or an error).
     int parse(const QStringList &arguments, int positionalMin, int positionalMax)
@@ -131,6 +173,18 @@ struct CommandLine {
         const qsizetype count = parser.positionalArguments().size();
         if (count < positionalMin || count > positionalMax)
             return refuse(QStringLiteral("wrong number of arguments; see --help"));
+        if (withSite) {
+            const QString dir = parser.isSet(siteDir) ? parser.value(siteDir)
+                                                      : qEnvironmentVariable("TARVIK2_SITE");
+            if (!dir.isEmpty()) {
+                QString error;
+                std::optional<Site> opened = Site::open(dir, &error);
+                if (!opened)
+                    return refuse(error + QStringLiteral("; nothing was sent"));
+                site = SiteContext{*opened, parser.isSet(operatorName) ? parser.value(operatorName)
+                                                                       : loginName()};
+            }
+        }
         return -1;
     }
 
@@ -221,14 +275,14 @@ int commandLink(const QStringList &arguments)
 
 // A command that takes nothing but its ports.
 int portsOnlyCommand(const QStringList &arguments, const QString &description,
-                     int (*run)(const QList<Port> &))
+                     int (*run)(const QList<Port> &, const SiteContext *))
 {
-    CommandLine line(description, true);
+    CommandLine line(description, true, true);
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
         return status;
     int status = 0;
     const auto ports = line.portList(&status);
-    return ports ? run(*ports) : status;
+    return ports ? run(*ports, line.siteContext()) : status;
 }
 
 int commandInfo(const QStringList &arguments)
@@ -241,7 +295,7 @@ int commandInfo(const QStringList &arguments)
 
 int commandRead(const QStringList &arguments)
 {
-    CommandLine line(QStringLiteral("Reads the unit's settings into a settings file."), true);
+    CommandLine line(QStringLiteral("Reads the unit's settings into a settings file."), true, true);
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("The file; {port} stands for the port's "
                                                    "name. Standard output without it, or "
@@ -256,7 +310,7 @@ int commandRead(const QStringList &arguments)
         return status;
     const auto pattern =
         outputPattern(line.parser.value(output), QStringLiteral("-o"), *ports, true, &status);
-    return pattern ? Commands::read(*ports, *pattern) : status;
+    return pattern ? Commands::read(*ports, *pattern, line.siteContext()) : status;
 }
 
 // The written numbers whose range is narrower than their bytes, as "KEY MIN-MAX, ...".
@@ -284,7 +338,7 @@ int commandWrite(const QStringList &arguments)
             "--set) gives another value are laid over it; everything else goes back as the\n"
             "unit holds it. A field the write changes must lie in its range\n(") +
             narrowRanges() + QStringLiteral(")."),
-        true);
+        true, true);
     const QCommandLineOption set(QStringLiteral("set"),
                                  QStringLiteral("Writes KEY=VALUE instead of the file's value; "
                                                 "may be given several times."),
@@ -336,7 +390,7 @@ int commandWrite(const QStringList &arguments)
     options.force = line.parser.isSet(force);
     options.dryRun = line.parser.isSet(dryRun);
     options.verify = !line.parser.isSet(noVerify);
-    return Commands::write(*ports, options);
+    return Commands::write(*ports, options, line.siteContext());
 }
 
 int commandReset(const QStringList &arguments)
@@ -370,7 +424,7 @@ int commandUpload(const QStringList &arguments)
 {
     CommandLine line(QStringLiteral("Uploads the two alert messages or the siren as WAV "
                                     "files, block by block."),
-                     true);
+                     true, true);
     const QCommandLineOption messages(QStringLiteral("messages"),
                                       QStringLiteral("Uploads PPK1.wav and PPK2.wav, "
                                                      "given as the two arguments."));
@@ -410,7 +464,7 @@ int commandUpload(const QStringList &arguments)
                               .arg(SoundBlockSize));
     }
     options.sounds = *sounds;
-    return Commands::upload(*ports, options);
+    return Commands::upload(*ports, options, line.siteContext());
 }
 
 int commandMonitor(const QStringList &arguments)
@@ -470,6 +524,31 @@ int commandDiff(const QStringList &arguments)
     return Commands::diff(sides[0], sides[1]);
 }
 
+int commandSite(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("site init DIR [--name NAME] [--template FILE]: makes a site "
+                                    "folder. site verify DIR: checks that its journal is as it "
+                                    "was written, and names each line that is not."),
+                     false);
+    const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The site's name."),
+                                  QStringLiteral("NAME"));
+    const QCommandLineOption templateFile(
+        QStringLiteral("template"), QStringLiteral("A settings file the site's units are held to."),
+        QStringLiteral("FILE"));
+    line.parser.addOptions({name, templateFile});
+    line.parser.addPositionalArgument(QStringLiteral("init|verify"), QStringLiteral("What to do."));
+    line.parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The site folder."));
+    if (const int status = line.parse(arguments, 2, 2); status >= 0)
+        return status;
+    const QString action = line.parser.positionalArguments()[0];
+    const QString dir = line.parser.positionalArguments()[1];
+    if (action == QLatin1String("init"))
+        return Commands::siteInit(dir, line.parser.value(name), line.parser.value(templateFile));
+    if (action == QLatin1String("verify"))
+        return Commands::siteVerify(dir);
+    return refuse(QStringLiteral("site takes init or verify, not '%1'").arg(action));
+}
+
 // The command the arguments name, run to its end.
 int run()
 {
@@ -478,7 +557,7 @@ int run()
         {QStringLiteral("read"), commandRead},       {QStringLiteral("write"), commandWrite},
         {QStringLiteral("reset"), commandReset},     {QStringLiteral("upload"), commandUpload},
         {QStringLiteral("monitor"), commandMonitor}, {QStringLiteral("diff"), commandDiff},
-        {QStringLiteral("link"), commandLink},
+        {QStringLiteral("link"), commandLink},       {QStringLiteral("site"), commandSite},
     };
 
     // The options before the command; the rest goes to the command's own parser.

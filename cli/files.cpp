@@ -12,17 +12,6 @@
 
 namespace Files {
 
-namespace {
-
-bool fail(QString *error, int code)
-{
-    *error = qt_error_string(code);
-    return false;
-}
-
-bool fail(QString *error) { return fail(error, errno); }
-
-// Writes all of `size` bytes, whatever the system takes at a time. False with errno set.
 bool writeAll(int fd, const char *data, qint64 size)
 {
     while (size > 0) {
@@ -39,6 +28,16 @@ bool writeAll(int fd, const char *data, qint64 size)
     }
     return true;
 }
+
+namespace {
+
+bool fail(QString *error, int code)
+{
+    *error = qt_error_string(code);
+    return false;
+}
+
+bool fail(QString *error) { return fail(error, errno); }
 
 // The file a save replaces: the one a link names, else the name itself.
 QString saveTarget(const QString &name)
@@ -115,13 +114,17 @@ bool mayReplace(const QString &name, QString *error)
     return statReplaceable(name, &info, &exists, error);
 }
 
-bool saveWhole(const QString &name, const QByteArray &contents, QString *error)
+namespace {
+
+bool save(const QString &name, const QByteArray &contents, bool replace, QString *error)
 {
     const QString target = saveTarget(name);
     struct stat old {};
     bool replacing = false;
     if (!statReplaceable(target, &old, &replacing, error))
         return false;
+    if (replacing && !replace)
+        return fail(error, EEXIST);
     const QFileInfo info(target);
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     const QByteArray path = QFile::encodeName(info.absoluteFilePath());
@@ -148,10 +151,14 @@ bool saveWhole(const QString &name, const QByteArray &contents, QString *error)
         ok = false;
         code = errno;
     }
-    if (ok && ::rename(temporary.constData(), path.constData()) != 0) {
+    // link() puts the file in place only where nothing is; rename() replaces what is there.
+    if (ok && (replace ? ::rename(temporary.constData(), path.constData())
+                       : ::link(temporary.constData(), path.constData())) != 0) {
         ok = false;
         code = errno;
     }
+    if (ok && !replace)
+        ::unlink(temporary.constData());
     if (!ok) {
         ::unlink(temporary.constData());
         return fail(error, code);
@@ -165,6 +172,18 @@ bool saveWhole(const QString &name, const QByteArray &contents, QString *error)
     code = errno;
     ::close(dir);
     return ok || fail(error, code);
+}
+
+} // namespace
+
+bool saveWhole(const QString &name, const QByteArray &contents, QString *error)
+{
+    return save(name, contents, true, error);
+}
+
+bool saveNew(const QString &name, const QByteArray &contents, QString *error)
+{
+    return save(name, contents, false, error);
 }
 
 Log::~Log()

@@ -25,6 +25,13 @@ bool mayReplace(const QString &name, QString *error);
 // On any failure the new file is removed and the old one is left as it was. A link is
 // followed, and the file it names is the one replaced; its permissions are kept.
 bool saveWhole(const QString &name, const QByteArray &contents, QString *error);
+// The same for a file that must not be there yet: fails with "File exists" rather than replace
+// anything, even when another run makes the same name at the same moment.
+bool saveNew(const QString &name, const QByteArray &contents, QString *error);
+
+// Writes all of `size` bytes to a descriptor, whatever the system takes at a time. False with
+// errno set.
+bool writeAll(int fd, const char *data, qint64 size);
 
 // A log written row by row, as the rows come: every row goes to the system at once, so that
 // an interrupted log is whole up to its last row. A regular file is created or emptied;

@@ -3,7 +3,7 @@
 // The tool's exit statuses. With several ports the run ends with the worst (highest) of them.
 namespace Status {
 constexpr int Done = 0;      // done, and verified where verifying applies
-constexpr int Different = 1; // diff found differences
+constexpr int Different = 1; // diff found differences; site verify a broken journal
 constexpr int BadInput = 2;  // bad arguments, file or value (nothing was sent); or an output
                              // file or standard output that could not be written
 constexpr int NoPort = 3;    // the port could not be opened

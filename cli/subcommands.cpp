@@ -2,6 +2,7 @@
 
 #include "cli/files.h"
 #include "cli/interrupts.h"
+#include "cli/journal.h"
 #include "cli/portcommands.h"
 #include "cli/runner.h"
 #include "cli/status.h"
@@ -11,7 +12,9 @@
 #include "device/settingswrite.h"
 #include "service/measurement.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -85,14 +88,26 @@ bool pauseWatchingLine(Session &session)
     }
 }
 
+// A port's job that keeps its record in the site: the record is begun before the job runs and
+// appended, with the job's status, once it has ended, whatever it came to.
+using RecordedJob = std::function<int(Session &, const Output &, SiteRecord &)>;
+PortJob recorded(const SiteContext *site, const QString &operation, RecordedJob job)
+{
+    return [site, operation, job = std::move(job)](Session &session, const Output &out) {
+        SiteRecord record(site, session, operation);
+        return record.finish(job(session, out, record), out);
+    };
+}
+
 } // namespace
 
-int info(const QList<Port> &ports)
+int info(const QList<Port> &ports, const SiteContext *site)
 {
-    return runOnPorts(ports, [](Session &session, const Output &out) {
+    const auto job = [](Session &session, const Output &out, SiteRecord &record) {
         Block block;
         if (const int status = session.connectAndRead(block))
             return status;
+        record.unit(block);
         const int type =
             SettingsBlock::value(SettingsLayout::field(FieldId::DeviceType), block.data());
         out.result(QStringLiteral("device_type: %1 (%2)").arg(type).arg(deviceTypeName(type)));
@@ -105,15 +120,17 @@ int info(const QList<Port> &ports)
         }
         out.result(QStringLiteral("line: ") + adapterText(session.link().line().adapter()));
         return Status::Done;
-    });
+    };
+    return runOnPorts(ports, recorded(site, QStringLiteral("info"), job));
 }
 
-int read(const QList<Port> &ports, const QString &outPattern)
+int read(const QList<Port> &ports, const QString &outPattern, const SiteContext *site)
 {
-    return runOnPorts(ports, [&outPattern](Session &session, const Output &out) {
+    const auto job = [&outPattern](Session &session, const Output &out, SiteRecord &record) {
         Block block;
         if (const int status = session.connectAndRead(block))
             return status;
+        record.unit(block);
         const QByteArray json = SettingsFile::write(block, session.port().name, isoNow());
         if (outPattern.isEmpty()) {
             for (const QByteArray &line : json.trimmed().split('\n')) {
@@ -125,18 +142,21 @@ int read(const QList<Port> &ports, const QString &outPattern)
         const QString name = portFileName(outPattern, session.port());
         if (!saveFile(name, json, out))
             return Status::BadInput;
+        record.set(QStringLiteral("file"), name);
         out.note(QStringLiteral("settings saved to %1").arg(name));
         return Status::Done;
-    });
+    };
+    return runOnPorts(ports, recorded(site, QStringLiteral("read"), job));
 }
 
-int write(const QList<Port> &ports, const WriteOptions &options)
+int write(const QList<Port> &ports, const WriteOptions &options, const SiteContext *site)
 {
     Interrupts::install();
-    const int worst = runOnPorts(ports, [&options](Session &session, const Output &out) {
+    const auto job = [&options](Session &session, const Output &out, SiteRecord &record) {
         Block unit;
         if (const int status = session.connectAndRead(unit))
             return status;
+        record.unit(unit);
 
         WritePlan::Request request{options.wanted, std::nullopt, options.force};
         if (options.whole)
@@ -154,8 +174,12 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         if (options.dryRun) {
             out.note(changes.empty() ? QStringLiteral("nothing would change; nothing was sent")
                                      : QStringLiteral("dry run: nothing was sent"));
+            record.set(QStringLiteral("dry_run"), true);
             return Status::Done;
         }
+        record.changes(unit, outgoing);
+        if (!record.backUp(unit, out))
+            return Status::BadInput;
 
         const QString held = QStringLiteral("interrupted: the block was sent and not verified");
         Interrupts::Block guard(
@@ -179,6 +203,7 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         guard.sent();
         if (!options.verify) {
             guard.done();
+            record.verify(QStringLiteral("not verified"));
             out.result(QStringLiteral("written, not verified"));
             return Status::Done;
         }
@@ -196,8 +221,10 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         const VerifiedWrite::Result result = VerifiedWrite::judge(outgoing, readBack);
         switch (result.outcome) {
         case VerifiedWrite::Outcome::NoReadBack:
+            record.verify(QStringLiteral("no read-back"));
             return session.incomplete(result.readBack, QStringLiteral("read-back"));
         case VerifiedWrite::Outcome::Differs:
+            record.verify(QStringLiteral("differs"));
             out.note(QStringLiteral("the read-back differs from what was written:"));
             for (const QString &line : SettingsFile::differenceLines(
                      result.differences, result.sent.data(), result.back.data(),
@@ -207,22 +234,27 @@ int write(const QList<Port> &ports, const WriteOptions &options)
         case VerifiedWrite::Outcome::Verified:
             break;
         }
+        record.verify(QStringLiteral("verified"));
         out.result(QStringLiteral("written and verified"));
         return Status::Done;
-    });
+    };
+    const int worst = runOnPorts(ports, recorded(site, QStringLiteral("write"), job));
     // An interrupted run ends with the signal's status, whatever the ports came to.
     return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
 
-int reset(const QList<Port> &ports)
+int reset(const QList<Port> &ports, const SiteContext *site)
 {
     Interrupts::install();
-    const int worst = runOnPorts(ports, [](Session &session, const Output &out) {
+    const auto job = [](Session &session, const Output &out, SiteRecord &record) {
         Block unit;
         // The bytes past the factory values go back as the unit holds them, so they are read
         // first; a block that does not come whole is never written.
         if (const int status = session.connectAndRead(unit))
             return status;
+        record.unit(unit);
+        if (!record.backUp(unit, out))
+            return Status::BadInput;
         const QString held =
             QStringLiteral("interrupted: the factory settings were sent and not checked");
         Interrupts::Block guard(out, held);
@@ -243,6 +275,13 @@ int reset(const QList<Port> &ports)
         }
         const int differences = reset.check();
         guard.done();
+        if (reset.readBack().complete()) {
+            if (const std::optional<Block> after = reset.readBack().block())
+                record.changes(unit, *after);
+        }
+        record.verify(differences == 0              ? QStringLiteral("verified")
+                      : reset.readBack().complete() ? QStringLiteral("differs")
+                                                    : QStringLiteral("no read-back"));
         if (differences == 0) {
             out.result(QStringLiteral("factory settings written and checked"));
             return Status::Done;
@@ -254,7 +293,8 @@ int reset(const QList<Port> &ports)
                      .arg(differences)
                      .arg(SettingsBlock::Size));
         return Status::Mismatch;
-    });
+    };
+    const int worst = runOnPorts(ports, recorded(site, QStringLiteral("reset"), job));
     // An interrupted run ends with the signal's status, whatever the ports came to.
     return Interrupts::requested() ? std::max(worst, Interrupts::status()) : worst;
 }
@@ -358,12 +398,33 @@ private:
 
 } // namespace
 
-int upload(const QList<Port> &ports, const UploadOptions &options)
+int upload(const QList<Port> &ports, const UploadOptions &options, const SiteContext *site)
 {
     const bool bar = ports.size() == 1 && Output::errorIsTerminal();
-    return runOnPorts(ports, [&options, bar](Session &session, const Output &out) {
-        if (const int status = session.connect())
+    QJsonArray files;
+    for (int slot = 0; slot < SoundUpload::fileCount(options.sounds.set); ++slot)
+        files.append(QJsonObject{
+            {QStringLiteral("file"), options.files.value(slot)},
+            {QStringLiteral("sha256"),
+             QString::fromLatin1(QCryptographicHash::hash(options.sounds.data[std::size_t(slot)],
+                                                          QCryptographicHash::Sha256)
+                                     .toHex())},
+            {QStringLiteral("blocks"), qint64(options.sounds.blocks[std::size_t(slot)])},
+        });
+    const auto job = [&options, bar, site, &files](Session &session, const Output &out,
+                                                   SiteRecord &record) {
+        if (site) {
+            // The unit's settings go into the site before anything is sent, as for any change.
+            Block unit;
+            if (const int status = session.connectAndRead(unit))
+                return status;
+            record.unit(unit);
+            if (!record.backUp(unit, out))
+                return Status::BadInput;
+        } else if (const int status = session.connect()) {
             return status;
+        }
+        record.set(QStringLiteral("upload"), files);
         UploadProgress progress(out, options, bar);
         SoundUpload::View view{
             [&progress](const SoundUpload::Event &event) { progress.report(event); }, [](int) {}};
@@ -371,7 +432,8 @@ int upload(const QList<Port> &ports, const UploadOptions &options)
         if (!upload.send(options.sounds))
             return progress.status() ? progress.status() : Status::NoAnswer;
         return Status::Done;
-    });
+    };
+    return runOnPorts(ports, recorded(site, QStringLiteral("upload"), job));
 }
 
 namespace {
@@ -503,6 +565,36 @@ int diff(const QString &a, const QString &b)
     for (const QString &line : lines)
         out.result(line);
     return lines.empty() ? Status::Done : Status::Different;
+}
+
+int siteInit(const QString &dir, const QString &name, const QString &templateFile)
+{
+    const Output out;
+    QString error;
+    if (!Site::init(dir, name, templateFile, &error)) {
+        out.note(QStringLiteral("tarvik2-cli: ") + error);
+        return Status::BadInput;
+    }
+    out.note(QStringLiteral("site folder %1 made").arg(dir));
+    return Status::Done;
+}
+
+int siteVerify(const QString &dir)
+{
+    const Output out;
+    bool readable = false;
+    QString error;
+    const QList<Journal::Problem> problems = Journal::verify(dir, &readable, &error);
+    if (!readable) {
+        out.note(QStringLiteral("cannot read the journal of %1: %2").arg(dir, error));
+        return Status::BadInput;
+    }
+    for (const Journal::Problem &problem : problems)
+        out.result(QStringLiteral("%1/journal.jsonl: %2").arg(dir, problem.what));
+    if (!problems.isEmpty())
+        return Status::Different;
+    out.result(QStringLiteral("the journal's chain holds"));
+    return Status::Done;
 }
 
 } // namespace Commands

@@ -3,6 +3,7 @@
 #include "cli/output.h"
 #include "cli/session.h"
 #include "cli/settingsfile.h"
+#include "cli/siterecord.h"
 #include "upload/soundupload.h"
 
 #include <QList>
@@ -14,9 +15,10 @@
 // The tool's commands, once their arguments have been checked. Each returns its exit status.
 namespace Commands {
 
-int info(const QList<Port> &ports);
+// site: where the run keeps its record (backups and the journal); none without one.
+int info(const QList<Port> &ports, const SiteContext *site);
 // outPattern: empty for standard output.
-int read(const QList<Port> &ports, const QString &outPattern);
+int read(const QList<Port> &ports, const QString &outPattern, const SiteContext *site);
 
 struct WriteOptions {
     SettingsFile::Contents file;
@@ -26,15 +28,15 @@ struct WriteOptions {
     bool dryRun = false;
     bool verify = true;
 };
-int write(const QList<Port> &ports, const WriteOptions &options);
+int write(const QList<Port> &ports, const WriteOptions &options, const SiteContext *site);
 
-int reset(const QList<Port> &ports);
+int reset(const QList<Port> &ports, const SiteContext *site);
 
 struct UploadOptions {
     QStringList files;          // as named, for the texts
     SoundUpload::Sounds sounds; // read and checked once; every port is sent these bytes
 };
-int upload(const QList<Port> &ports, const UploadOptions &options);
+int upload(const QList<Port> &ports, const UploadOptions &options, const SiteContext *site);
 
 struct MonitorOptions {
     int intervalMs = 100;
@@ -42,6 +44,10 @@ struct MonitorOptions {
     QString csvPattern; // empty for standard output
 };
 int monitor(const QList<Port> &ports, const MonitorOptions &options);
+
+// A new site folder; its journal checked.
+int siteInit(const QString &dir, const QString &name, const QString &templateFile);
+int siteVerify(const QString &dir);
 
 // Each side: a settings file, or "port:NAME" for the unit on that port.
 int diff(const QString &a, const QString &b);

@@ -13,7 +13,7 @@ _tarvik2_cli()
     local cur prev words cword
     _init_completion -n =: || return
 
-    local commands="ports link info read write reset upload monitor diff"
+    local commands="ports link info read write reset upload monitor diff site"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case "${words[i]}" in
@@ -24,8 +24,15 @@ _tarvik2_cli()
     done
 
     case "$prev" in
-    --com-dir)
+    --com-dir | --site)
         _filedir -d
+        return
+        ;;
+    --template)
+        _filedir json
+        return
+        ;;
+    --operator | --name)
         return
         ;;
     -p | --ports)
@@ -64,10 +71,11 @@ _tarvik2_cli()
     case "$command" in
     ports) options+=" --all --json" ;;
     link) options+=" --remove" ;;
-    info | reset) options+=" -p" ;;
-    read) options+=" -p -o" ;;
-    write) options+=" -p --set --whole --dry-run --no-verify --force" ;;
-    upload) options+=" -p --messages --siren" ;;
+    info | reset) options+=" -p --site --operator" ;;
+    read) options+=" -p -o --site --operator" ;;
+    write) options+=" -p --set --whole --dry-run --no-verify --force --site --operator" ;;
+    upload) options+=" -p --messages --siren --site --operator" ;;
+    site) options+=" --name --template" ;;
     monitor) options+=" -p --interval --count --csv" ;;
     esac
 
@@ -78,6 +86,13 @@ _tarvik2_cli()
     case "$command" in
     write) _filedir json ;;
     upload) _filedir wav ;;
+    site)
+        if [[ "$prev" == site ]]; then
+            COMPREPLY=($(compgen -W "init verify" -- "$cur"))
+        else
+            _filedir -d
+        fi
+        ;;
     link)
         # COMn first, then the device.
         local positional=0

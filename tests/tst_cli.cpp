@@ -234,6 +234,7 @@ private slots:
     void diffOfAUnitThatCannotBeRead();
     void parallelRunCarriesOnPastAFailedUnit();
     void uploadsSendOneReadingToEveryPort();
+    void siteKeepsABackupBeforeEveryChangeAndAChainedJournal();
     void failuresAfterTheBlockSayWhatHappened_data();
     void failuresAfterTheBlockSayWhatHappened();
     void interruptedWriteSaysWhatTheUnitHolds();
@@ -910,6 +911,107 @@ void CliTest::filesThatAreNoRegularFilesSendNothing()
     QCOMPARE(dash.status, 0);
     QVERIFY(dash.out.contains("\"format\": \"tarvik2-settings\""));
     QVERIFY(!QFile::exists("-"));
+}
+
+void CliTest::siteKeepsABackupBeforeEveryChangeAndAChainedJournal()
+{
+    ComFolder folder;
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<QByteArray> blocks;
+    for (int n = 0; n < 3; ++n) {
+        sims.push_back(
+            std::make_unique<SimProcess>(folder.path(), QStringLiteral("COM%1").arg(5 + n)));
+        QVERIFY(sims.back()->start());
+        QByteArray block = oddBlock(40 + quint32(n));
+        block[6] = char(11 + n); // the network address
+        block[7] = char(3);      // the zone
+        block[43] = char(9);     // the message volume
+        sims.back()->setBlock(block);
+        blocks.push_back(block);
+    }
+    const QString site = m_work.filePath(QStringLiteral("site"));
+    QCOMPARE(cli({"site", "init", site, "--name", "North"}).status, 0);
+    const QString file = m_work.filePath(QStringLiteral("volume.json"));
+    blockFile(blocks[0], file);
+    const QString wav = m_work.filePath(QStringLiteral("SIREN.wav"));
+    fileWith(wavHeader(2 * 512) + QByteArray(2 * 512, 's'), wav);
+
+    // The three writes run side by side, appending to one journal.
+    QCOMPARE(
+        cli({"write", "-p", "COM5,COM6,COM7", file, "--set", "message_volume=5", "--site", site})
+            .status,
+        0);
+    QCOMPARE(cli({"reset", "-p", "COM6", "--site", site, "--operator", "I. Petrov"}).status, 0);
+    QCOMPARE(cli({"upload", "-p", "COM7", "--siren", wav, "--site", site}).status, 0);
+
+    // A backup before every change, holding what the unit held then.
+    QList<QJsonObject> records;
+    for (const QString &line : readText(site + "/journal.jsonl").split('\n', Qt::SkipEmptyParts))
+        records << QJsonDocument::fromJson(line.toUtf8()).object();
+    QCOMPARE(records.size(), 5);
+    QSet<QString> backups;
+    for (const QJsonObject &record : records) {
+        const int port = record["port"].toObject()["name"].toString().mid(3).toInt() - 5;
+        QVERIFY(port >= 0 && port < 3);
+        const QString backup = record["backup"].toString();
+        backups.insert(backup);
+        const QByteArray before = QByteArray::fromHex(
+            QJsonDocument::fromJson(readText(site + '/' + backup).toUtf8())["block"]
+                .toString()
+                .toLatin1());
+        QCOMPARE(before.size(), 512);
+        const QString operation = record["operation"].toString();
+        if (operation == "write") {
+            QCOMPARE(before, blocks[std::size_t(port)]);
+            QCOMPARE(record["verify"].toString(), QStringLiteral("verified"));
+            QVERIFY(record["changes"].toArray().contains(QStringLiteral("message_volume: 9 -> 5")));
+            // What the journal says went out is what the unit got.
+            QByteArray sent = before;
+            sent[43] = 5;
+            QVERIFY(sims[std::size_t(port)]->received().contains('S' + sent));
+        } else if (operation == "reset") {
+            QCOMPARE(record["operator"].toString(), QStringLiteral("I. Petrov"));
+        } else {
+            QCOMPARE(operation, QStringLiteral("upload"));
+            QCOMPARE(record["upload"].toArray()[0].toObject()["blocks"].toInt(), 2);
+        }
+        QCOMPARE(record["unit"].toObject()["network_address"].toInt(), uchar(before[6]));
+        QCOMPARE(record["status"].toInt(), 0);
+    }
+    QCOMPARE(backups.size(), 5);
+    QCOMPARE(QDir(site + "/backups").entryList(QDir::Files).size(), 5);
+    QCOMPARE(cli({"site", "verify", site}).status, 0);
+
+    // A backup that cannot be saved stops the change before anything is sent.
+    QVERIFY(QDir(site).rename("backups", "kept"));
+    fileWith("not a folder", site + "/backups");
+    sims[0]->clearRecord();
+    const Run refused =
+        cli({"write", "-p", "COM5", file, "--set", "message_volume=6", "--site", site});
+    QCOMPARE(refused.status, 2);
+    QVERIFY2(refused.err.contains("cannot save the backup"), qPrintable(refused.err));
+    QVERIFY(!sims[0]->received().contains('S'));
+
+    // An edited line, and a removed one, are named.
+    QFile journal(site + "/journal.jsonl");
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = journal.readAll().split('\n');
+    journal.close();
+    const auto verifyWith = [&](QList<QByteArray> changed) {
+        fileWith(changed.join('\n'), site + "/journal.jsonl");
+        return cli({"site", "verify", site});
+    };
+    QList<QByteArray> edited = lines;
+    edited[1].replace("\"status\":0", "\"status\":1");
+    const Run afterEdit = verifyWith(edited);
+    QCOMPARE(afterEdit.status, 1);
+    QVERIFY2(afterEdit.out.contains("line 2 was changed"), qPrintable(afterEdit.out));
+    QList<QByteArray> shortened = lines;
+    shortened.removeAt(2);
+    const Run afterRemoval = verifyWith(shortened);
+    QCOMPARE(afterRemoval.status, 1);
+    QVERIFY2(afterRemoval.out.contains("record 3 was removed before line 3"),
+             qPrintable(afterRemoval.out));
 }
 
 QTEST_GUILESS_MAIN(CliTest)
