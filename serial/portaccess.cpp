@@ -142,4 +142,18 @@ void requestLowLatency(QSerialPort &port)
 #endif
 }
 
+SerialChannel::LowLatency lowLatency(QSerialPort &port)
+{
+#ifdef Q_OS_LINUX
+    serial_struct info{};
+    if (::ioctl(static_cast<int>(port.handle()), TIOCGSERIAL, &info) != 0)
+        return SerialChannel::LowLatency::Unsupported;
+    return (info.flags & ASYNC_LOW_LATENCY) ? SerialChannel::LowLatency::Granted
+                                            : SerialChannel::LowLatency::Refused;
+#else
+    Q_UNUSED(port);
+    return SerialChannel::LowLatency::Unsupported;
+#endif
+}
+
 } // namespace PortAccess

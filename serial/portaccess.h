@@ -19,5 +19,7 @@ bool lineLost(QSerialPort &port, QSerialPort::SerialPortError error);
 // Asks the driver to hand received bytes on at once (USB adapters otherwise hold them for
 // their latency timer). Quietly does nothing where that is not supported.
 void requestLowLatency(QSerialPort &port);
+// Whether the driver of an open port holds the low-latency mode now.
+SerialChannel::LowLatency lowLatency(QSerialPort &port);
 
 } // namespace PortAccess

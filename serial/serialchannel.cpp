@@ -82,6 +82,22 @@ Line::OpenReason SerialChannel::probeReason(const QString &devicePath)
     return reason;
 }
 
+std::optional<SerialChannel::LowLatency> SerialChannel::probeLowLatency(const QString &devicePath,
+                                                                        OpenReason *why)
+{
+    QSerialPort port;
+    port.setPortName(devicePath);
+    const OpenReason reason = PortAccess::openExclusive(port);
+    if (why)
+        *why = reason;
+    if (reason.failure != OpenFailure::None)
+        return std::nullopt;
+    PortAccess::requestLowLatency(port);
+    const LowLatency held = PortAccess::lowLatency(port);
+    port.close();
+    return held;
+}
+
 bool SerialChannel::canOpen(int index) const
 {
     const QString path = ComNames::devicePath(index);

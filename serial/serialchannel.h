@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSerialPort;
 
@@ -45,6 +46,18 @@ public:
     static bool probe(const QString &devicePath);
     // Why the device at that path would not open now; None when it would.
     static OpenReason probeReason(const QString &devicePath);
+
+    // What a driver made of the request to hand received bytes on at once.
+    enum class LowLatency {
+        Granted,
+        Refused,     // the driver keeps serial settings, but not this one
+        Unsupported, // it keeps none to ask (a pseudo-terminal, many USB ACM devices)
+    };
+    // Opens the device as open() does, asks for low latency and reads back what the driver
+    // holds, then closes it; the channel itself is not touched. Nothing when it would not open
+    // (*why, when given, says why).
+    static std::optional<LowLatency> probeLowLatency(const QString &devicePath,
+                                                     OpenReason *why = nullptr);
 
     bool canOpen(int index) const override;
     OpenReason lastOpenReason() const override { return m_openReason; }
