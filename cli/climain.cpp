@@ -1,6 +1,7 @@
 // tarvik2-cli: the command-line companion of the window, for backups, commissioning many
 // units and measurement logs.
 
+#include "cli/doctor.h"
 #include "cli/files.h"
 #include "cli/output.h"
 #include "cli/portcommands.h"
@@ -53,6 +54,11 @@ Commands:
   upload  -p PORTS (--messages PPK1.wav PPK2.wav | --siren SIREN.wav)
   monitor -p PORTS [--interval MS] [--count N] [--csv FILE]
   diff    A B                         A and B: a settings file, or a port as "port:COM5"
+  doctor  [-p PORTS]                  what keeps the tool from a port, one line each, with the
+                                      fix for what fails: access, holders, brltty, ModemManager,
+                                      low latency, the COM folder's links; with -p the ports
+                                      named and a handshake, else every COM name that leads to
+                                      a device
   site init DIR [--name NAME] [--template FILE]
                                       a site folder: backups and a commissioning journal
   site verify DIR                     the journal's chain checked; each line that was
@@ -86,7 +92,7 @@ Exit status:
   1  diff found differences, or site verify a broken chain
   2  bad arguments, file or value; nothing was sent. Or a file, or standard output, that
      could not be written
-  3  the port could not be opened
+  3  the port could not be opened; for doctor, a check failed
   4  the unit did not answer, answered short, or the line was lost
   5  the read-back differs from what was written, or the factory-reset check failed
   130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM. A block already going to a unit is
@@ -271,6 +277,26 @@ int commandLink(const QStringList &arguments)
         return status;
     const QStringList names = line.parser.positionalArguments();
     return removing ? Commands::unlink(names[0]) : Commands::link(names[0], names[1]);
+}
+
+int commandDoctor(const QStringList &arguments)
+{
+    CommandLine line(
+        QStringLiteral(
+            "Checks what keeps the tool from a port, one line each (ok, note or FAIL), and says\n"
+            "under each failed check how to put it right: the device and your access to it,\n"
+            "programs that hold it, brltty's and ModemManager's udev rules, the low-latency\n"
+            "mode; then the COM folder's links. With -p it checks the ports named, one after\n"
+            "the other, and asks each for a handshake; without, every COM name that leads to a\n"
+            "device the system has. Exit status 3 when a check fails."),
+        true);
+    if (const int status = line.parse(arguments, 0, 0); status >= 0)
+        return status;
+    if (!line.parser.isSet(line.ports))
+        return Commands::doctor(std::nullopt);
+    int status = 0;
+    const auto ports = line.portList(&status);
+    return ports ? Commands::doctor(*ports) : status;
 }
 
 // A command that takes nothing but its ports.
@@ -558,6 +584,7 @@ int run()
         {QStringLiteral("reset"), commandReset},     {QStringLiteral("upload"), commandUpload},
         {QStringLiteral("monitor"), commandMonitor}, {QStringLiteral("diff"), commandDiff},
         {QStringLiteral("link"), commandLink},       {QStringLiteral("site"), commandSite},
+        {QStringLiteral("doctor"), commandDoctor},
     };
 
     // The options before the command; the rest goes to the command's own parser.

@@ -13,7 +13,7 @@ _tarvik2_cli()
     local cur prev words cword
     _init_completion -n =: || return
 
-    local commands="ports link info read write reset upload monitor diff site"
+    local commands="ports link info read write reset upload monitor diff site doctor"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case "${words[i]}" in
@@ -76,6 +76,7 @@ _tarvik2_cli()
     write) options+=" -p --set --whole --dry-run --no-verify --force --site --operator" ;;
     upload) options+=" -p --messages --siren --site --operator" ;;
     site) options+=" --name --template" ;;
+    doctor) options+=" -p" ;;
     monitor) options+=" -p --interval --count --csv" ;;
     esac
 

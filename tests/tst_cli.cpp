@@ -23,6 +23,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #ifndef TARVIK2_CLI_PATH
@@ -224,6 +225,7 @@ private slots:
     void initTestCase();
 
     void portsAndLinksKnowTheAdapter();
+    void doctorNamesWhatStandsInTheWay();
     void roundTripKeepsWhatTheUnitHolds();
     void refusalsSendNothing_data();
     void refusalsSendNothing();
@@ -343,6 +345,77 @@ void CliTest::portsAndLinksKnowTheAdapter()
     QVERIFY(!QFileInfo(folder.path() + "/COM9").isSymLink());
     QCOMPARE(cli({"link", "COM9", "/dev/null"}).status, 2);
     QVERIFY(!QFileInfo(folder.path() + "/COM9").isSymLink());
+}
+
+// On a made-up system where brltty's rules take the CH340 and a COM link leads nowhere, doctor
+// names both with their fixes and fails, sending the unit nothing; with both put right, every
+// check passes, a handshake included.
+void CliTest::doctorNamesWhatStandsInTheWay()
+{
+    QTemporaryDir system;
+    const QString sys = system.filePath("sys"), root = system.filePath("root"),
+                  com = system.filePath("com");
+    qputenv("TARVIK2_SYS_ROOT", QFile::encodeName(sys));
+    qputenv("TARVIK2_ROOT", QFile::encodeName(root));
+    const auto restore = qScopeGuard([] {
+        qunsetenv("TARVIK2_SYS_ROOT");
+        qunsetenv("TARVIK2_ROOT");
+    });
+    for (const char *folder :
+         {"/usr/bin", "/usr/lib/udev/rules.d", "/etc/udev/rules.d", "/run/udev/data"})
+        QVERIFY(QDir().mkpath(root + folder));
+    QVERIFY(QDir().mkpath(com));
+    SimProcess sim(com, "COM5",
+                   {"--fast", "--sys-root", sys, "--root", root, "--usb", "1a86:7523"});
+    QVERIFY(sim.start());
+    // brltty as Debian ships it; of its rules only the last line takes this chip.
+    fileWith("", root + "/usr/bin/brltty");
+    fileWith("# Device: 1A86:7523\n"
+             "#ENV{PRODUCT}==\"1a86/7523/*\", GOTO=\"brltty_usb_run\"\n"
+             "ATTRS{idVendor}==\"1a86\", ATTRS{idProduct}==\"5523\", GOTO=\"brltty_usb_run\"\n"
+             "ATTRS{idVendor}==\"1a86\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\"\n"
+             "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", "
+             "GOTO=\"brltty_usb_run\"\n",
+             root + "/usr/lib/udev/rules.d/85-brltty.rules");
+    // Whether or not ModemManager runs here, udev tells it to leave the port alone.
+    struct stat node {};
+    QCOMPARE(::stat(QFile::encodeName(sim.slavePath()).constData(), &node), 0);
+    fileWith("E:ID_MM_DEVICE_IGNORE=1\n", root + QStringLiteral("/run/udev/data/c%1:%2")
+                                                     .arg(major(node.st_rdev))
+                                                     .arg(minor(node.st_rdev)));
+    QVERIFY(QFile::link(com + "/unplugged", com + "/COM7"));
+    const QString port = "COM5 " + sim.slavePath() + ": ";
+
+    const Run broken = cli({"--com-dir", com, "doctor"});
+    QCOMPARE(broken.status, 3);
+    QVERIFY2(
+        broken.out.contains(
+            "FAIL  " + port +
+            "brltty's udev rules take 1a86:7523 for a braille display "
+            "(/usr/lib/udev/rules.d/85-brltty.rules:5): it takes the adapter about half a "
+            "second after it appears, and the port vanishes\n      fix: sudo apt-get remove "
+            "brltty, or mask the rule: sudo ln -s /dev/null /etc/udev/rules.d/85-brltty.rules"),
+        qPrintable(broken.out));
+    QVERIFY2(broken.out.contains("FAIL  COM folder " + com + ": links that lead nowhere: COM7 -> " +
+                                 com + "/unplugged\n      fix: tarvik2-cli --com-dir " + com +
+                                 " link --remove COM7\n"),
+             qPrintable(broken.out));
+    QCOMPARE(broken.out.count("FAIL"), 2);
+    // Of the COM names, only COM5 leads to a device the made-up system has.
+    for (const QString &line : broken.out.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(line.contains(port) || line.contains("COM folder") ||
+                     line.startsWith("      fix: "),
+                 qPrintable(line));
+    QCOMPARE(sim.received(), QByteArray());
+
+    QVERIFY(QFile::link("/dev/null", root + "/etc/udev/rules.d/85-brltty.rules"));
+    QVERIFY(QFile::remove(com + "/COM7"));
+    const Run mended = cli({"--com-dir", com, "doctor", "-p", "COM5"});
+    QCOMPARE(mended.status, 0);
+    QVERIFY2(!mended.out.contains("FAIL"), qPrintable(mended.out));
+    QVERIFY2(mended.out.contains("ok    " + port + "a unit answered the handshake\n"),
+             qPrintable(mended.out));
+    QCOMPARE(sim.received(), QByteArray("UZ"));
 }
 
 void CliTest::roundTripKeepsWhatTheUnitHolds()
