@@ -66,7 +66,7 @@ _tarvik2_cli()
     read) options+=" -p -o" ;;
     write) options+=" -p --set --whole --dry-run --no-verify --force" ;;
     upload) options+=" -p --messages --siren" ;;
-    monitor) options+=" -p --interval --count --csv" ;;
+    monitor) options+=" -p --interval --count --csv --no-reconnect" ;;
     esac
 
     if [[ "$cur" == -* ]]; then
