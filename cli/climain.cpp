@@ -52,7 +52,9 @@ Commands:
                                       settings from a settings file, read back and compared
   reset   -p PORTS                    factory settings, read back and checked
   upload  -p PORTS (--messages PPK1.wav PPK2.wav | --siren SIREN.wav)
-  monitor -p PORTS [--interval MS] [--count N] [--csv FILE]
+  monitor -p PORTS [--interval MS] [--count N] [--csv FILE] [--no-reconnect]
+                                      measurements as CSV; a lost line is waited for, on
+                                      the same adapter, and the log goes on
   diff    A B                         A and B: a settings file, or a port as "port:COM5"
   doctor  [-p PORTS]                  what keeps the tool from a port, one line each, with the
                                       fix for what fails: access, holders, brltty, ModemManager,
@@ -97,7 +99,8 @@ Exit status:
   5  the read-back differs from what was written, or the factory-reset check failed
   130, 143  interrupted by SIGINT (Ctrl+C) or SIGTERM. A block already going to a unit is
      never cut: the tool ends after it, and after the unit's pause, saying what the unit
-     holds; a second signal ends it at once. Ctrl+C is monitor's usual end, with status 0.
+     holds; a second signal ends it at once. Ctrl+C is monitor's usual end, with status 0,
+     or 4 while its line is lost.
   With several ports, the worst of them.
 )";
 
@@ -495,21 +498,35 @@ int commandUpload(const QStringList &arguments)
 
 int commandMonitor(const QStringList &arguments)
 {
-    CommandLine line(QStringLiteral("Logs the unit's six measurements as CSV: "
-                                    "time,ppk1,ppk2,gochs,adc,light,power. Ctrl+C ends it."),
-                     true);
+    CommandLine line(
+        QStringLiteral(
+            "Logs the unit's six measurements as CSV: time,ppk1,ppk2,gochs,adc,light,power.\n"
+            "Ctrl+C ends it.\n\n"
+            "A lost line is said (\"line lost at TIME\") and let go at once, and the tool\n"
+            "waits for the same adapter: for a COM name, the device its link points at again\n"
+            "(the same USB adapter, where it was one); for a device path, the device with the\n"
+            "same identity (USB VID:PID and a serial of its own, else the USB socket, else\n"
+            "the node), wherever it comes back. No other device is opened. Once the unit\n"
+            "takes the handshake again (\"back at TIME, N s without data\"), the log goes on\n"
+            "in the same file. Ctrl+C while the line is away ends with status 4."),
+        true);
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Milliseconds between measurements "
                                                      "(100)."),
                                       QStringLiteral("MS"), QStringLiteral("100"));
-    const QCommandLineOption count(
-        QStringLiteral("count"), QStringLiteral("Ends after N measurements."), QStringLiteral("N"));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("Ends after N rows; missed replies and time "
+                                                  "without the line do not count."),
+                                   QStringLiteral("N"));
     const QCommandLineOption csv(QStringLiteral("csv"),
                                  QStringLiteral("The CSV file; {port} stands for the port's "
                                                 "name. Standard output without it, or with "
                                                 "-."),
                                  QStringLiteral("FILE"));
-    line.parser.addOptions({interval, count, csv});
+    const QCommandLineOption noReconnect(QStringLiteral("no-reconnect"),
+                                         QStringLiteral("Ends with status 4 when the line is "
+                                                        "lost, instead of waiting for it."));
+    line.parser.addOptions({interval, count, csv, noReconnect});
     if (const int status = line.parse(arguments, 0, 0); status >= 0)
         return status;
     int status = 0;
@@ -532,6 +549,7 @@ int commandMonitor(const QStringList &arguments)
     if (!pattern)
         return status;
     options.csvPattern = *pattern;
+    options.reconnect = !line.parser.isSet(noReconnect);
     return Commands::monitor(*ports, options);
 }
 

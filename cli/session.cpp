@@ -2,6 +2,7 @@
 
 #include "cli/status.h"
 #include "device/settingsread.h"
+#include "serial/comnames.h"
 
 #include <algorithm>
 
@@ -76,6 +77,37 @@ int Session::connect()
     m_link.sendDisconnect();
     m_out.note(QStringLiteral("no unit answered the handshake"));
     return Status::NoAnswer;
+}
+
+QString Session::devicePath() const
+{
+    return m_port.index >= 0 ? ComNames::devicePath(m_port.index) : m_port.path;
+}
+
+void Session::letGo()
+{
+    m_channel.close();
+    m_connected = false;
+}
+
+Session::Rejoin Session::reconnect(const KnownAdapter &adapter)
+{
+    const std::optional<QString> node = adapter.locate();
+    if (!node || !m_channel.openDevice(*node))
+        return Rejoin::Away;
+    // The adapter may have gone again between the look and the open, and its node passed on.
+    if (adapter.locate() != node) {
+        m_channel.close();
+        return Rejoin::Away;
+    }
+    bool accepted = false;
+    m_link.handshake(&accepted);
+    if (!accepted) {
+        m_channel.close();
+        return Rejoin::Unanswered;
+    }
+    m_connected = true;
+    return Rejoin::Connected;
 }
 
 int Session::incomplete(const UnitLink::BlockReply &reply, const QString &what)

@@ -6,6 +6,7 @@
 #include "device/settingsblock.h"
 #include "device/unitlink.h"
 #include "device/unitsession.h"
+#include "serial/knownadapter.h"
 
 #include <QList>
 #include <QString>
@@ -29,6 +30,15 @@ public:
 
     // Opens the port and asks for the handshake.
     int connect();
+    // The path the port is opened by: a COM name's link (or fixed device), or the path given.
+    QString devicePath() const;
+    // Lets go of a lost line at once, so that the system may give its node to the next device.
+    void letGo();
+    // After a loss: the adapter away, or back and connected again (its node opened and the
+    // handshake taken), or back with no unit that took the handshake, the port let go again.
+    // Says nothing: each is one try of many.
+    enum class Rejoin { Away, Unanswered, Connected };
+    Rejoin reconnect(const KnownAdapter &adapter);
     // The unit's settings block; only a complete reply is taken.
     int readBlock(SettingsBlock::Block &block);
     // connect(), then readBlock().

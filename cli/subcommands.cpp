@@ -10,6 +10,7 @@
 #include "device/settingsread.h"
 #include "device/settingsverify.h"
 #include "device/settingswrite.h"
+#include "serial/knownadapter.h"
 #include "service/measurement.h"
 
 #include <QCryptographicHash>
@@ -442,6 +443,43 @@ std::atomic<bool> g_interrupted{false};
 
 extern "C" void onInterrupt(int) { g_interrupted = true; }
 
+// Sleeps until `timer` reaches `due` ms, in slices short enough for a signal to end the sleep
+// at once; false when one did.
+bool sleepUntil(const QElapsedTimer &timer, qint64 due)
+{
+    while (!g_interrupted && timer.elapsed() < due)
+        QThread::msleep(ulong(std::min<qint64>(due - timer.elapsed(), 50)));
+    return !g_interrupted;
+}
+
+// Waits until the lost line's adapter is back and its unit has taken the handshake; false when
+// a signal ended the wait first. Between tries only the system's account is looked at, so a
+// device that is not the adapter is never opened, and an adapter long away costs nothing.
+bool awaitAdapter(Session &session, const KnownAdapter &adapter, const Output &out)
+{
+    constexpr int LookMs = 200;
+    bool unansweredSaid = false;
+    while (!g_interrupted) {
+        switch (session.reconnect(adapter)) {
+        case Session::Rejoin::Connected:
+            return true;
+        case Session::Rejoin::Unanswered:
+            if (!unansweredSaid)
+                out.note(QStringLiteral("the adapter is back, but no unit answered the "
+                                        "handshake; waiting"));
+            unansweredSaid = true;
+            break;
+        case Session::Rejoin::Away:
+            unansweredSaid = false;
+            break;
+        }
+        QElapsedTimer pause;
+        pause.start();
+        sleepUntil(pause, LookMs);
+    }
+    return false;
+}
+
 } // namespace
 
 int monitor(const QList<Port> &ports, const MonitorOptions &options)
@@ -452,6 +490,8 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
     return runOnPorts(ports, [&options](Session &session, const Output &out) {
         if (const int status = session.connect())
             return status;
+        // Learnt while the adapter is surely the one the unit answers on.
+        const KnownAdapter adapter(session.devicePath(), session.port().index >= 0);
         const bool toFile = !options.csvPattern.isEmpty();
         const QString name = toFile ? portFileName(options.csvPattern, session.port()) : QString();
         Files::Log file;
@@ -471,18 +511,19 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
         };
         qint64 rows = 0;
         qint64 missed = 0;
-        QElapsedTimer timer;
-        timer.start();
+        // A measurement is due every interval from the schedule's start; a line that comes
+        // back starts it again rather than make up for the gap all at once.
+        QElapsedTimer schedule;
+        qint64 due = 0;
+        QElapsedTimer sinceData; // since the last row, or since the line came up
+        schedule.start();
+        sinceData.start();
         int status = row(QStringLiteral("time,ppk1,ppk2,gochs,adc,light,power")) ? Status::Done
                                                                                  : Status::BadInput;
-        for (qint64 n = 0;
-             status == Status::Done && !g_interrupted && (options.count == 0 || n < options.count);
-             ++n) {
-            const qint64 due = n * options.intervalMs;
-            while (!g_interrupted && timer.elapsed() < due)
-                QThread::msleep(ulong(std::min<qint64>(due - timer.elapsed(), 50)));
-            if (g_interrupted)
-                break;
+        // A signal ends the log before the next measurement, with the status it has come to.
+        while (status == Status::Done && (options.count == 0 || rows < options.count) &&
+               sleepUntil(schedule, due)) {
+            due += options.intervalMs;
             const QString time = isoNow(true);
             if (const auto values = Measurement::exchange(session.link())) {
                 QString line = time;
@@ -493,16 +534,29 @@ int monitor(const QList<Port> &ports, const MonitorOptions &options)
                     break;
                 }
                 ++rows;
+                sinceData.restart();
                 continue;
             }
-            if (session.lineLost()) {
-                out.note(QStringLiteral("the line was lost"));
+            if (!session.lineLost()) {
+                ++missed;
+                out.note(
+                    QStringLiteral("no complete measurement reply (%1 missed so far)").arg(missed));
+                continue;
+            }
+            // The node is let go before the loss is said, so that the system may give it to
+            // the adapter when it comes back, or to whatever comes meanwhile.
+            session.letGo();
+            out.note(QStringLiteral("line lost at %1").arg(isoNow(true)));
+            // A signal while the line is away ends a log with a gap at its end.
+            if (!options.reconnect || !awaitAdapter(session, adapter, out)) {
                 status = Status::NoAnswer;
                 break;
             }
-            ++missed;
-            out.note(
-                QStringLiteral("no complete measurement reply (%1 missed so far)").arg(missed));
+            out.note(QStringLiteral("back at %1, %2 s without data")
+                         .arg(isoNow(true))
+                         .arg(qRound64(double(sinceData.elapsed()) / 1000.0)));
+            schedule.restart();
+            due = 0;
         }
         if (toFile && !file.close(&error) && status != Status::BadInput) {
             out.note(QStringLiteral("cannot write %1: %2").arg(name, error));

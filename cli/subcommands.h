@@ -40,8 +40,9 @@ int upload(const QList<Port> &ports, const UploadOptions &options, const SiteCon
 
 struct MonitorOptions {
     int intervalMs = 100;
-    qint64 count = 0;   // 0: until Ctrl+C
-    QString csvPattern; // empty for standard output
+    qint64 count = 0;      // rows to log; 0: until Ctrl+C
+    QString csvPattern;    // empty for standard output
+    bool reconnect = true; // a lost line waits for its adapter; false ends the log
 };
 int monitor(const QList<Port> &ports, const MonitorOptions &options);
 

@@ -77,7 +77,7 @@ _tarvik2_cli()
     upload) options+=" -p --messages --siren --site --operator" ;;
     site) options+=" --name --template" ;;
     doctor) options+=" -p" ;;
-    monitor) options+=" -p --interval --count --csv" ;;
+    monitor) options+=" -p --interval --count --csv --no-reconnect" ;;
     esac
 
     if [[ "$cur" == -* ]]; then

@@ -5,6 +5,7 @@
 #include "support/simprocess.h"
 #include "support/wavfile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -191,6 +193,56 @@ Run againstPlayedUnit(PtyPeer &peer, const QStringList &arguments, AfterWrite af
     return run;
 }
 
+// The tool running beside the test, which meanwhile acts on its unit and waits for what the
+// tool says on standard error.
+class Running {
+public:
+    explicit Running(const QStringList &arguments, const QProcessEnvironment &environment =
+                                                       QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(environment);
+        m_process.start(QStringLiteral(TARVIK2_CLI_PATH), arguments);
+        m_process.waitForStarted();
+    }
+    ~Running()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+    // Whether done() came true within 30 s, standard error gathered meanwhile.
+    bool waitFor(const std::function<bool()> &done)
+    {
+        QElapsedTimer bound;
+        bound.start();
+        while (!done() && bound.elapsed() < 30000 && m_process.state() == QProcess::Running) {
+            m_process.waitForReadyRead(5);
+            err += QString::fromUtf8(m_process.readAllStandardError());
+        }
+        return done();
+    }
+    bool said(const QString &text)
+    {
+        return waitFor([&] { return err.contains(text); });
+    }
+    bool signal(int number) { return ::kill(pid_t(m_process.processId()), number) == 0; }
+    qint64 pid() const { return m_process.processId(); }
+    // The exit status once the tool has ended of itself within boundMs; -1 otherwise.
+    int finish(int boundMs = 30000)
+    {
+        const bool ended = m_process.waitForFinished(boundMs);
+        err += QString::fromUtf8(m_process.readAllStandardError());
+        out = QString::fromUtf8(m_process.readAllStandardOutput());
+        return ended && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    QString out;
+    QString err;
+
+private:
+    QProcess m_process;
+};
+
 // A settings file with no fields of its own: the block alone.
 QString blockFile(const QByteArray &block, const QString &path)
 {
@@ -240,6 +292,7 @@ private slots:
     void failuresAfterTheBlockSayWhatHappened_data();
     void failuresAfterTheBlockSayWhatHappened();
     void interruptedWriteSaysWhatTheUnitHolds();
+    void monitorWaitsForItsOwnAdapter();
     void fullDiskKeepsTheBackupAndSaysSo();
     void failedLogWritesEndTheLog();
     void filesThatAreNoRegularFilesSendNothing();
@@ -638,11 +691,14 @@ void CliTest::shiftedRepliesAreNeverTaken()
     QVERIFY2(!rows.isEmpty(), qPrintable(shifted.err));
     for (const QString &row : rows)
         QVERIFY2(row.endsWith(",1,2,3,4,800,2400"), qPrintable(row));
+    // Missed replies do not count towards --count: Ctrl+C ends this log, which has no row.
     sim.ok("fault split 1 200");
-    const Run late = cli({"monitor", "-p", "COM5", "--count", "4", "--interval", "0"});
-    QCOMPARE(late.status, 4);
+    Running late({"monitor", "-p", "COM5", "--count", "4", "--interval", "0"});
+    QVERIFY2(late.said("(5 missed so far)"), qPrintable(late.err));
+    QVERIFY(late.signal(SIGINT));
+    QCOMPARE(late.finish(), 4);
     QCOMPARE(late.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 1); // the heading
-    QVERIFY2(late.err.contains("0 rows, 4 replies missed"), qPrintable(late.err));
+    QVERIFY2(late.err.contains("\n0 rows, "), qPrintable(late.err));
 }
 
 void CliTest::differenceLinesShowBothBytes()
@@ -836,38 +892,101 @@ void CliTest::interruptedWriteSaysWhatTheUnitHolds()
     sim.clearRecord();
 
     // The unit's pause at its real 10 s, so that both signals surely fall within it.
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TARVIK2_CLOCK_SPEEDUP"), QStringLiteral("1"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TARVIK2_CLI_PATH),
-                  {"write", "-p", "COM5", file, "--set", "alert_zone=6"});
-    QVERIFY(process.waitForStarted());
-    QString err;
-    const auto waitFor = [&](const std::function<bool()> &done) {
-        QElapsedTimer bound;
-        bound.start();
-        while (!done() && bound.elapsed() < 30000 && process.state() == QProcess::Running) {
-            process.waitForReadyRead(5);
-            err += QString::fromUtf8(process.readAllStandardError());
-        }
-        return done();
-    };
+    Running write({"write", "-p", "COM5", file, "--set", "alert_zone=6"}, environment);
     // 'U', the block read twice, 'S' and the block.
-    QVERIFY(waitFor([&] { return sim.receivedCount() >= 4 + 512; }));
-    QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0);
-    QVERIFY2(waitFor([&] { return err.contains("storing the block"); }), qPrintable(err));
+    QVERIFY(write.waitFor([&] { return sim.receivedCount() >= 4 + 512; }));
+    QVERIFY(write.signal(SIGINT));
+    QVERIFY2(write.said("storing the block"), qPrintable(write.err));
     // At once: well before the 10 s pause would have ended, however loaded the machine.
-    QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0);
-    QVERIFY(process.waitForFinished(5000));
-    err += QString::fromUtf8(process.readAllStandardError());
-
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 130);
-    QVERIFY2(err.endsWith("\ninterrupted: the block was sent and not verified\n"), qPrintable(err));
+    QVERIFY(write.signal(SIGINT));
+    QCOMPARE(write.finish(5000), 130);
+    QVERIFY2(write.err.endsWith("\ninterrupted: the block was sent and not verified\n"),
+             qPrintable(write.err));
     // The block whole, and at once after it: no read-back, no goodbye.
     QCOMPARE(sim.received(), QByteArray("URRS") + expected);
     QCOMPARE(sim.block(), expected);
+}
+
+// A lost line is let go at once and waited for: the adapter is found again by its USB identity
+// at its new node, never another one, even one given its old node meanwhile. The handshake
+// comes first, and the log goes on in its file until it holds the rows asked for, whatever
+// was missed or lost on the way.
+void CliTest::monitorWaitsForItsOwnAdapter()
+{
+    ComFolder folder;
+    QTemporaryDir system;
+    const QString sys = system.filePath(QStringLiteral("sys"));
+    const QString root = system.filePath(QStringLiteral("root"));
+    const auto adapter = [&](const QString &usb, const QString &socket) {
+        return QStringList{"--fast", "--sys-root", sys,          "--root", root,
+                           "--usb",  usb,          "--usb-port", socket};
+    };
+    SimProcess a(folder.path(), "COM5", adapter("0403:6001:A10K1234", "1-1"));
+    SimProcess b(folder.path(), "COM6", adapter("0403:6001:B20K5678", "1-2"));
+    QVERIFY(a.start());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARVIK2_SYS_ROOT"), sys);
+    environment.insert(QStringLiteral("TARVIK2_ROOT"), root);
+
+    {
+        Running once({"monitor", "-p", "COM5", "--no-reconnect"}, environment);
+        QVERIFY(once.waitFor([&] { return a.receivedCount() >= 3; })); // 'U' and two rows' worth
+        a.ok("hangup");
+        QCOMPARE(once.finish(), 4);
+        QVERIFY2(once.err.contains("line lost at ") && !once.err.contains("back at"),
+                 qPrintable(once.err));
+    }
+
+    const QString node = a.ok("reopen").mid(3);
+    const QString csv = m_work.filePath(QStringLiteral("replug.csv"));
+    Running log({"monitor", "-p", node, "--interval", "100", "--count", "20", "--csv", csv},
+                environment);
+    QVERIFY(log.waitFor([&] { return readText(csv).count('\n') >= 3; }));
+    a.ok("fault silent");
+    QVERIFY2(log.said("(1 missed so far)"), qPrintable(log.err));
+    a.ok("hangup");
+    QVERIFY2(log.said("line lost at "), qPrintable(log.err));
+    // Let go before it is said: no descriptor of the tool's is left on the node.
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/%1/fd").arg(log.pid()))
+                                   .entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        QVERIFY2(!fd.symLinkTarget().startsWith(node + ' ') && fd.symLinkTarget() != node,
+                 qPrintable(fd.symLinkTarget()));
+    // B comes meanwhile, given A's old node where the system has no lower one free; A comes
+    // back at another, its unit still silent at the first handshake.
+    QVERIFY(b.start());
+    a.clearRecord();
+    a.ok("reopen");
+    QVERIFY2(log.said("no unit answered the handshake; waiting"), qPrintable(log.err));
+    a.ok("fault none");
+    QCOMPARE(log.finish(), 0);
+
+    const QRegularExpression gap(QStringLiteral("\nline lost at (\\S+)\n(?:.*\n)*"
+                                                "back at (\\S+), \\d+ s without data\n"));
+    const QRegularExpressionMatch said = gap.match(log.err);
+    QVERIFY2(said.hasMatch(), qPrintable(log.err));
+    const QDateTime lost = QDateTime::fromString(said.captured(1), Qt::ISODateWithMs);
+    const QDateTime back = QDateTime::fromString(said.captured(2), Qt::ISODateWithMs);
+    QVERIFY(lost.isValid() && back > lost);
+    const QStringList lines = readText(csv).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 21);
+    QCOMPARE(lines.first(), QStringLiteral("time,ppk1,ppk2,gochs,adc,light,power"));
+    int before = 0;
+    int after = 0;
+    for (const QString &row : lines.mid(1)) {
+        const QDateTime time = QDateTime::fromString(row.section(',', 0, 0), Qt::ISODateWithMs);
+        QVERIFY2(row.count(',') == 6 && time.isValid(), qPrintable(row));
+        before += time <= lost;
+        after += time >= back;
+    }
+    // None in the gap.
+    QVERIFY2(before >= 2 && after >= 1 && before + after == 20, qPrintable(lines.join('\n')));
+    // A: the handshake it did not answer, the one it did, the rows and the goodbye.
+    const QString wire = QString::fromLatin1(a.received());
+    QVERIFY2(QRegularExpression(QStringLiteral("^UU+\x10+Z$")).match(wire).hasMatch(),
+             qPrintable(a.received().toHex()));
+    QCOMPARE(b.received(), QByteArray());
 }
 
 void CliTest::fullDiskKeepsTheBackupAndSaysSo()
