@@ -5,6 +5,7 @@
 #include "cli/files.h"
 #include "cli/output.h"
 #include "cli/portcommands.h"
+#include "cli/report.h"
 #include "cli/siterecord.h"
 #include "cli/status.h"
 #include "cli/subcommands.h"
@@ -18,14 +19,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -65,6 +69,8 @@ Commands:
                                       a site folder: backups and a commissioning journal
   site verify DIR                     the journal's chain checked; each line that was
                                       changed, inserted or removed is named (exit status 1)
+  report  DIR -o FILE                 the site's report: PDF (A4), HTML or CSV by FILE's
+                                      extension; a broken chain is said on its first page
 
 Site records:
   --site DIR (or $TARVIK2_SITE) on read, write, reset, upload and info keeps a record in the
@@ -593,6 +599,30 @@ int commandSite(const QStringList &arguments)
     return refuse(QStringLiteral("site takes init or verify, not '%1'").arg(action));
 }
 
+int commandReport(const QStringList &arguments)
+{
+    CommandLine line(QStringLiteral("Writes the site's report: a table of its units, a page per "
+                                    "unit with its settings and their deviations from the "
+                                    "template, and its history. PDF (A4), HTML or CSV, by the "
+                                    "file's extension."),
+                     false);
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("The report: FILE.pdf, FILE.html or FILE.csv."),
+                                    QStringLiteral("FILE"));
+    line.parser.addOption(output);
+    line.parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("The site folder."));
+    if (const int status = line.parse(arguments, 1, 1); status >= 0)
+        return status;
+    const QString file = line.parser.value(output);
+    if (!Report::knownFormat(file))
+        return refuse(QStringLiteral("-o takes a file ending in .pdf, .html or .csv"));
+    QString error;
+    if (!Report::write(line.parser.positionalArguments().first(), file, &error))
+        return refuse(QStringLiteral("cannot write the report %1: %2").arg(file, error));
+    Output().note(QStringLiteral("report written to %1").arg(file));
+    return Status::Done;
+}
+
 // The command the arguments name, run to its end.
 int run()
 {
@@ -602,7 +632,7 @@ int run()
         {QStringLiteral("reset"), commandReset},     {QStringLiteral("upload"), commandUpload},
         {QStringLiteral("monitor"), commandMonitor}, {QStringLiteral("diff"), commandDiff},
         {QStringLiteral("link"), commandLink},       {QStringLiteral("site"), commandSite},
-        {QStringLiteral("doctor"), commandDoctor},
+        {QStringLiteral("report"), commandReport},   {QStringLiteral("doctor"), commandDoctor},
     };
 
     // The options before the command; the rest goes to the command's own parser.
@@ -644,7 +674,19 @@ int main(int argc, char **argv)
     // A file size limit then fails the write that crosses it, which says so like a full disk,
     // instead of ending the tool halfway.
     std::signal(SIGXFSZ, SIG_IGN);
-    QCoreApplication app(argc, argv);
+    // The report lays its PDF out with Qt's text engine, which needs the GUI application (on
+    // the offscreen platform: no display is needed or touched). Every other command runs on
+    // the core application alone.
+    const bool report = std::any_of(argv + 1, argv + argc, [](const char *argument) {
+        return std::strcmp(argument, "report") == 0;
+    });
+    std::unique_ptr<QCoreApplication> app;
+    if (report) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tarvik2-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK2_VERSION));
     const int status = run();

@@ -87,6 +87,14 @@ void SiteRecord::changes(const SettingsBlock::Block &before, const SettingsBlock
     m_record.insert(QStringLiteral("changes"), changes);
 }
 
+void SiteRecord::settings(const SettingsBlock::Block &block)
+{
+    set(QStringLiteral("settings"),
+        QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char *>(block.data()), qsizetype(block.size()))
+                .toHex()));
+}
+
 void SiteRecord::verify(const QString &result) { set(QStringLiteral("verify"), result); }
 
 void SiteRecord::set(const QString &key, const QJsonValue &value)

@@ -32,6 +32,8 @@ public:
     bool backUp(const SettingsBlock::Block &block, const Output &out);
     // Every difference between what the unit held and what was sent, before -> after.
     void changes(const SettingsBlock::Block &before, const SettingsBlock::Block &after);
+    // The unit's confirmed settings once the operation has ended, as the report shows them.
+    void settings(const SettingsBlock::Block &block);
     // "verified", "differs", "not verified", "no read-back".
     void verify(const QString &result);
     void set(const QString &key, const QJsonValue &value);

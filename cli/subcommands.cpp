@@ -109,6 +109,7 @@ int info(const QList<Port> &ports, const SiteContext *site)
         if (const int status = session.connectAndRead(block))
             return status;
         record.unit(block);
+        record.settings(block);
         const int type =
             SettingsBlock::value(SettingsLayout::field(FieldId::DeviceType), block.data());
         out.result(QStringLiteral("device_type: %1 (%2)").arg(type).arg(deviceTypeName(type)));
@@ -132,6 +133,7 @@ int read(const QList<Port> &ports, const QString &outPattern, const SiteContext 
         if (const int status = session.connectAndRead(block))
             return status;
         record.unit(block);
+        record.settings(block);
         const QByteArray json = SettingsFile::write(block, session.port().name, isoNow());
         if (outPattern.isEmpty()) {
             for (const QByteArray &line : json.trimmed().split('\n')) {
@@ -226,6 +228,7 @@ int write(const QList<Port> &ports, const WriteOptions &options, const SiteConte
             return session.incomplete(result.readBack, QStringLiteral("read-back"));
         case VerifiedWrite::Outcome::Differs:
             record.verify(QStringLiteral("differs"));
+            record.settings(result.back);
             out.note(QStringLiteral("the read-back differs from what was written:"));
             for (const QString &line : SettingsFile::differenceLines(
                      result.differences, result.sent.data(), result.back.data(),
@@ -236,6 +239,7 @@ int write(const QList<Port> &ports, const WriteOptions &options, const SiteConte
             break;
         }
         record.verify(QStringLiteral("verified"));
+        record.settings(result.back);
         out.result(QStringLiteral("written and verified"));
         return Status::Done;
     };
@@ -277,8 +281,10 @@ int reset(const QList<Port> &ports, const SiteContext *site)
         const int differences = reset.check();
         guard.done();
         if (reset.readBack().complete()) {
-            if (const std::optional<Block> after = reset.readBack().block())
+            if (const std::optional<Block> after = reset.readBack().block()) {
                 record.changes(unit, *after);
+                record.settings(*after);
+            }
         }
         record.verify(differences == 0              ? QStringLiteral("verified")
                       : reset.readBack().complete() ? QStringLiteral("differs")
@@ -420,6 +426,7 @@ int upload(const QList<Port> &ports, const UploadOptions &options, const SiteCon
             if (const int status = session.connectAndRead(unit))
                 return status;
             record.unit(unit);
+            record.settings(unit);
             if (!record.backUp(unit, out))
                 return Status::BadInput;
         } else if (const int status = session.connect()) {

@@ -13,7 +13,7 @@ _tarvik2_cli()
     local cur prev words cword
     _init_completion -n =: || return
 
-    local commands="ports link info read write reset upload monitor diff site doctor"
+    local commands="ports link info read write reset upload monitor diff site report doctor"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case "${words[i]}" in
@@ -76,6 +76,7 @@ _tarvik2_cli()
     write) options+=" -p --set --whole --dry-run --no-verify --force --site --operator" ;;
     upload) options+=" -p --messages --siren --site --operator" ;;
     site) options+=" --name --template" ;;
+    report) options+=" -o" ;;
     doctor) options+=" -p" ;;
     monitor) options+=" -p --interval --count --csv --no-reconnect" ;;
     esac
@@ -87,6 +88,7 @@ _tarvik2_cli()
     case "$command" in
     write) _filedir json ;;
     upload) _filedir wav ;;
+    report) _filedir -d ;;
     site)
         if [[ "$prev" == site ]]; then
             COMPREPLY=($(compgen -W "init verify" -- "$cur"))

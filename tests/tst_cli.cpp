@@ -16,6 +16,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -1174,6 +1175,38 @@ void CliTest::siteKeepsABackupBeforeEveryChangeAndAChainedJournal()
     QCOMPARE(QDir(site + "/backups").entryList(QDir::Files).size(), 5);
     QCOMPARE(cli({"site", "verify", site}).status, 0);
 
+    // The report names every unit with its address, zone and status, in the PDF's own text.
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    QVERIFY2(!pdftotext.isEmpty(), "pdftotext (poppler-utils) reads the report back");
+    const auto reportText = [&] {
+        const QString pdf = m_work.filePath(QStringLiteral("report.pdf"));
+        QFile::remove(pdf);
+        const Run report = cli({"report", site, "-o", pdf});
+        QProcess text;
+        text.start(pdftotext, {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        text.waitForFinished(60000);
+        return report.status == 0 ? QString::fromUtf8(text.readAllStandardOutput()) : report.err;
+    };
+    const QString report = reportText();
+    const QString firstPage = report.section(QLatin1Char('\f'), 0, 0);
+    QVERIFY2(firstPage.contains("The journal's chain holds"), qPrintable(firstPage));
+    // Each unit as the last record of its port left it: the reset one back at address 1.
+    QMap<QString, QJsonObject> lastOfPort;
+    for (const QJsonObject &record : records)
+        lastOfPort[record["port"].toObject()["name"].toString()] = record;
+    QCOMPARE(lastOfPort.size(), 3);
+    for (const QJsonObject &record : lastOfPort) {
+        const QByteArray after = QByteArray::fromHex(record["settings"].toString().toLatin1());
+        QCOMPARE(after.size(), 512);
+        const QRegularExpression row(
+            QStringLiteral("\\n\\s*%1\\s+%2\\s+\\d+\\s+\\d+\\s.*verified\\n")
+                .arg(uchar(after[6]))
+                .arg(uchar(after[7])));
+        QVERIFY2(row.match(firstPage).hasMatch(), qPrintable(firstPage));
+    }
+    QVERIFY(report.contains(QStringLiteral("Реле \"РАБОТА\": ППК1")));
+    QVERIFY(report.contains(QStringLiteral("History")));
+
     // A backup that cannot be saved stops the change before anything is sent.
     QVERIFY(QDir(site).rename("backups", "kept"));
     fileWith("not a folder", site + "/backups");
@@ -1198,6 +1231,10 @@ void CliTest::siteKeepsABackupBeforeEveryChangeAndAChainedJournal()
     const Run afterEdit = verifyWith(edited);
     QCOMPARE(afterEdit.status, 1);
     QVERIFY2(afterEdit.out.contains("line 2 was changed"), qPrintable(afterEdit.out));
+    const QString broken = reportText().section(QLatin1Char('\f'), 0, 0);
+    QVERIFY2(broken.contains("The journal's chain is broken") &&
+                 broken.contains("line 2 was changed"),
+             qPrintable(broken));
     QList<QByteArray> shortened = lines;
     shortened.removeAt(2);
     const Run afterRemoval = verifyWith(shortened);
