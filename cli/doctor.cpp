@@ -3,6 +3,7 @@
 #include "cli/output.h"
 #include "cli/portcommands.h"
 #include "cli/runner.h"
+#include "cli/session.h"
 #include "cli/status.h"
 #include "serial/adapter.h"
 #include "serial/comnames.h"
@@ -235,26 +236,6 @@ bool checkModemManager(const QString &about, const SerialDevice &device)
                     .arg(match, QLatin1String(OwnRules), QLatin1String(Reload))});
 }
 
-QString openFailureText(const Line::OpenReason &reason)
-{
-    using Failure = Line::OpenFailure;
-    switch (reason.failure) {
-    case Failure::NoDevice:
-        return QStringLiteral("no such device");
-    case Failure::Permission:
-        return QStringLiteral("permission denied");
-    case Failure::Busy:
-        return QStringLiteral("busy: another program holds it");
-    case Failure::NotSerial:
-        return QStringLiteral("not a serial port");
-    case Failure::None:
-    case Failure::NoIndex:
-    case Failure::Other:
-        break;
-    }
-    return QStringLiteral("the system refused to open it");
-}
-
 bool checkLatency(const QString &about, const QString &node)
 {
     using LowLatency = SerialChannel::LowLatency;
@@ -263,7 +244,7 @@ bool checkLatency(const QString &about, const QString &node)
     if (!held)
         return say(Mark::Fail, about,
                    QStringLiteral("it does not open (%1), so its low-latency mode is not known")
-                       .arg(openFailureText(why)));
+                       .arg(openFailureText(why.failure)));
     const QString request = *held == LowLatency::Granted ? QStringLiteral("low latency granted")
                             : *held == LowLatency::Refused
                                 ? QStringLiteral("the driver refused low latency")

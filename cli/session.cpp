@@ -27,34 +27,36 @@ Session::~Session()
         m_link.sendDisconnect();
 }
 
+QString openFailureText(Line::OpenFailure failure)
+{
+    using Failure = Line::OpenFailure;
+    switch (failure) {
+    case Failure::NoDevice:
+        return QStringLiteral("no such device");
+    case Failure::Permission:
+        return QStringLiteral("permission denied");
+    case Failure::Busy:
+        return QStringLiteral("busy: another program holds the port");
+    case Failure::NotSerial:
+        return QStringLiteral("not a serial port");
+    case Failure::NoIndex:
+    case Failure::None:
+    case Failure::Other:
+        break;
+    }
+    return QStringLiteral("the system refused to open it");
+}
+
 int Session::openPort()
 {
     const bool opened =
         m_port.index >= 0 ? m_channel.open(m_port.index) : m_channel.openDevice(m_port.path);
     if (opened)
         return Status::Done;
-    using Failure = Line::OpenFailure;
-    QString reason;
-    switch (m_channel.lastOpenFailure()) {
-    case Failure::NoDevice:
-        reason = QStringLiteral("no such device");
-        break;
-    case Failure::Permission:
-        reason = QStringLiteral("permission denied; add yourself to the dialout group "
-                                "(sudo usermod -aG dialout $USER) and log in again");
-        break;
-    case Failure::Busy:
-        reason = QStringLiteral("busy: another program holds the port");
-        break;
-    case Failure::NotSerial:
-        reason = QStringLiteral("not a serial port");
-        break;
-    case Failure::NoIndex:
-    case Failure::None:
-    case Failure::Other:
-        reason = QStringLiteral("the system refused to open it");
-        break;
-    }
+    QString reason = openFailureText(m_channel.lastOpenFailure());
+    if (m_channel.lastOpenFailure() == Line::OpenFailure::Permission)
+        reason += QStringLiteral("; add yourself to the dialout group (sudo usermod -aG dialout "
+                                 "$USER) and log in again");
     m_out.note(QStringLiteral("cannot open %1 (%2): %3")
                    .arg(m_port.name, m_channel.lastOpenDevice(), reason));
     return Status::NoPort;

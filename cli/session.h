@@ -15,6 +15,9 @@
 // The clock of the unit's long pauses. Tests speed it up through $TARVIK2_CLOCK_SPEEDUP.
 int clockSpeedup();
 
+// Why a port did not open, in the tool's words: "no such device", "busy: ...".
+QString openFailureText(Line::OpenFailure failure);
+
 // One port's conversation with one unit, on the unit session's thread (see runOnPorts). Every
 // step says on the output what went wrong and returns the exit status it calls for
 // (Status::Done when it went well). The session keeps its own copy of the output, so that a
