@@ -137,12 +137,13 @@ bool append(const QString &dir, QJsonObject record, QString *error)
 QList<Problem> verify(const QString &dir, bool *readable, QString *error)
 {
     *readable = false;
+    // A site with no record yet has no journal: an empty one, whose head (none) agrees.
     QFile file(journalFile(dir));
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (file.exists() && !file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
         return {};
     }
-    const QList<QByteArray> lines = linesOf(file.readAll());
+    const QList<QByteArray> lines = file.isOpen() ? linesOf(file.readAll()) : QList<QByteArray>();
     const std::optional<Head> head = readHead(dir, error);
     if (!head)
         return {};
@@ -202,6 +203,8 @@ QList<Problem> verify(const QString &dir, bool *readable, QString *error)
 QList<QJsonObject> records(const QString &dir, QString *error)
 {
     QFile file(journalFile(dir));
+    if (!file.exists())
+        return {};
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
         return {};
