@@ -116,12 +116,6 @@ void say(std::FILE *stream, const QString &text)
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
 }
 
-int refuse(const QString &why)
-{
-    Output().note(QStringLiteral("tarvik2-cli: ") + why);
-    return Status::BadInput;
-}
-
 // The user the tool runs for, as the system knows them.
 QString loginName()
 {

@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include "cli/status.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -122,4 +124,10 @@ void Output::endProgress() const
 {
     const std::lock_guard guard(lock());
     closeProgress();
+}
+
+int refuse(const QString &why)
+{
+    Output().note(QStringLiteral("tarvik2-cli: ") + why);
+    return Status::BadInput;
 }

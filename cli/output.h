@@ -29,3 +29,7 @@ public:
 private:
     QString m_prefix;
 };
+
+// Says why on standard error, after the tool's name, and gives the status of bad input: for
+// what the tool refuses before anything is sent.
+int refuse(const QString &why);

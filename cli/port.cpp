@@ -13,19 +13,26 @@ QString Port::fileTag() const
     return tag.replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
-std::optional<QList<Port>> parsePorts(const QString &text, QString *error)
+std::optional<int> comIndex(const QString &name)
 {
     static const QRegularExpression ComName(QStringLiteral("^COM([1-9][0-9]?)$"),
                                             QRegularExpression::CaseInsensitiveOption);
+    const auto match = ComName.match(name);
+    if (!match.hasMatch() || match.captured(1).toInt() > ComNames::Count)
+        return std::nullopt;
+    return match.captured(1).toInt() - 1;
+}
+
+std::optional<QList<Port>> parsePorts(const QString &text, QString *error)
+{
     QList<Port> ports;
     QSet<QString> seen;
     for (const QString &part : text.split(QLatin1Char(','))) {
         const QString name = part.trimmed();
         Port port;
         port.name = name;
-        const auto match = ComName.match(name);
-        if (match.hasMatch() && match.captured(1).toInt() <= ComNames::Count) {
-            port.index = match.captured(1).toInt() - 1;
+        if (const std::optional<int> index = comIndex(name)) {
+            port.index = *index;
         } else if (name.contains(QLatin1Char('/'))) {
             port.path = name;
         } else {

@@ -15,6 +15,9 @@ struct Port {
     QString fileTag() const;
 };
 
+// The list index 0..39 of "COM1".."COM40" (any case); none for anything else.
+std::optional<int> comIndex(const QString &name);
+
 // "COM5,COM6,/dev/ttyUSB3": nothing when a part is no COM name or path, or is named twice.
 std::optional<QList<Port>> parsePorts(const QString &text, QString *error);
 

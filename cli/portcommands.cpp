@@ -1,6 +1,7 @@
 #include "cli/portcommands.h"
 
 #include "cli/output.h"
+#include "cli/port.h"
 #include "cli/status.h"
 #include "serial/comnames.h"
 #include "serial/portholders.h"
@@ -117,21 +118,6 @@ QJsonObject jsonFor(const PortRow &row)
          row.adapter.latencyMs >= 0 ? QJsonValue(row.adapter.latencyMs) : QJsonValue()},
         {QStringLiteral("quiet_line_ms"), row.adapter.settleMs},
     };
-}
-
-std::optional<int> comIndex(const QString &com)
-{
-    for (int index = 0; index < ComNames::Count; ++index) {
-        if (com.compare(ComNames::name(index), Qt::CaseInsensitive) == 0)
-            return index;
-    }
-    return std::nullopt;
-}
-
-int refuse(const QString &why)
-{
-    Output().note(QStringLiteral("tarvik2-cli: ") + why);
-    return Status::BadInput;
 }
 
 } // namespace

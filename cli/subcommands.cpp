@@ -630,13 +630,10 @@ int diff(const QString &a, const QString &b)
 
 int siteInit(const QString &dir, const QString &name, const QString &templateFile)
 {
-    const Output out;
     QString error;
-    if (!Site::init(dir, name, templateFile, &error)) {
-        out.note(QStringLiteral("tarvik2-cli: ") + error);
-        return Status::BadInput;
-    }
-    out.note(QStringLiteral("site folder %1 made").arg(dir));
+    if (!Site::init(dir, name, templateFile, &error))
+        return refuse(error);
+    Output().note(QStringLiteral("site folder %1 made").arg(dir));
     return Status::Done;
 }
 
