@@ -8,6 +8,7 @@
 #include "device/settingslayout.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -127,6 +128,18 @@ struct Unit {
     QString lastUpload;        // the time and the files
     QString status = QStringLiteral("not verified");
     std::optional<SettingsBlock::Block> settings; // the latest confirmed settings
+
+    // A field as the latest confirmed settings have it, else as the latest record names it.
+    int value(FieldId id) const
+    {
+        const SettingsLayout::Field &field = SettingsLayout::field(id);
+        if (settings)
+            return SettingsBlock::value(field, settings->data());
+        return last.value(QStringLiteral("unit"))
+            .toObject()
+            .value(QLatin1String(field.key))
+            .toInt();
+    }
 };
 
 QString uploadText(const QJsonObject &record)
@@ -233,18 +246,12 @@ QString html(const QString &dir, const Site &site, const QList<QJsonObject> &rec
                         "type</th><th>Software</th><th>Last verified write</th><th>Last "
                         "upload</th><th>Status</th></tr>");
     for (const auto &[address, unit] : units) {
-        const QJsonObject identity = unit.last.value(QStringLiteral("unit")).toObject();
-        const auto number = [&](FieldId id, const char *key) {
-            return unit.settings
-                       ? SettingsBlock::value(SettingsLayout::field(id), unit.settings->data())
-                       : identity.value(QLatin1String(key)).toInt();
-        };
         h += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td>"
                             "<td>%6</td><td%7>%8</td></tr>")
                  .arg(address)
-                 .arg(number(FieldId::AlertZone, "alert_zone"))
-                 .arg(number(FieldId::DeviceType, "device_type"))
-                 .arg(number(FieldId::SoftwareVersion, "software_version"))
+                 .arg(unit.value(FieldId::AlertZone))
+                 .arg(unit.value(FieldId::DeviceType))
+                 .arg(unit.value(FieldId::SoftwareVersion))
                  .arg(esc(unit.lastVerifiedWrite), esc(unit.lastUpload),
                       unit.status == QLatin1String("verified") ? QString()
                                                                : QStringLiteral(" class=\"bad\""),
@@ -330,24 +337,17 @@ QString csvField(QString text)
            QLatin1Char('"');
 }
 
-QByteArray csv(const QList<QJsonObject> &records, const QList<Journal::Problem> &problems)
+QByteArray csv(const QList<QJsonObject> &records, bool chainHolds)
 {
     QString c = QStringLiteral("network_address,alert_zone,device_type,software_version,"
                                "last_verified_write,last_upload,status,chain\n");
-    const QString chain = problems.isEmpty() ? QStringLiteral("holds") : QStringLiteral("broken");
+    const QString chain = chainHolds ? QStringLiteral("holds") : QStringLiteral("broken");
     for (const auto &[address, unit] : unitsOf(records)) {
-        const auto number = [&](FieldId id, const char *key) {
-            return QString::number(unit.settings ? SettingsBlock::value(SettingsLayout::field(id),
-                                                                        unit.settings->data())
-                                                 : unit.last.value(QStringLiteral("unit"))
-                                                       .toObject()
-                                                       .value(QLatin1String(key))
-                                                       .toInt());
-        };
+        const auto number = [&unit](FieldId id) { return QString::number(unit.value(id)); };
         c += QStringList{QString::number(address),
-                         number(FieldId::AlertZone, "alert_zone"),
-                         number(FieldId::DeviceType, "device_type"),
-                         number(FieldId::SoftwareVersion, "software_version"),
+                         number(FieldId::AlertZone),
+                         number(FieldId::DeviceType),
+                         number(FieldId::SoftwareVersion),
                          csvField(unit.lastVerifiedWrite),
                          csvField(unit.lastUpload),
                          unit.status,
@@ -380,16 +380,16 @@ bool write(const QString &dir, const QString &file, QString *error)
     const QList<Journal::Problem> problems = Journal::verify(dir, &readable, &why);
     const QString extension = extensionOf(file);
     if (extension == QLatin1String("csv"))
-        return Files::saveWhole(file, csv(records, problems), error);
+        return Files::saveWhole(file, csv(records, readable && problems.isEmpty()), error);
     const QString page = html(dir, *site, records, problems, readable);
     if (extension != QLatin1String("pdf"))
         return Files::saveWhole(file, page.toUtf8(), error);
 
-    // The PDF goes beside its name first and is renamed over it whole, as every file the tool
-    // saves.
-    const QString temporary = file + QStringLiteral(".part");
+    // Made in memory, then saved whole as every file the tool saves.
+    QBuffer bytes;
+    bytes.open(QIODevice::WriteOnly);
     {
-        QPdfWriter pdf(temporary);
+        QPdfWriter pdf(&bytes);
         pdf.setPageSize(QPageSize(QPageSize::A4));
         pdf.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
         pdf.setResolution(300);
@@ -407,16 +407,11 @@ bool write(const QString &dir, const QString &file, QString *error)
         document.setPageSize(pdf.pageLayout().paintRectPixels(pdf.resolution()).size());
         document.print(&pdf);
     }
-    QFile written(temporary);
-    if (!written.open(QIODevice::ReadOnly) || written.size() == 0) {
-        QFile::remove(temporary);
+    if (bytes.data().isEmpty()) {
         *error = QStringLiteral("the PDF writer made nothing");
         return false;
     }
-    const QByteArray bytes = written.readAll();
-    written.close();
-    QFile::remove(temporary);
-    return Files::saveWhole(file, bytes, error);
+    return Files::saveWhole(file, bytes.data(), error);
 }
 
 } // namespace Report
