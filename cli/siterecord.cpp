@@ -33,7 +33,7 @@ QJsonObject portRecord(const Port &port)
 } // namespace
 
 SiteRecord::SiteRecord(const SiteContext *context, Session &session, const QString &operation)
-    : m_context(context)
+    : m_context(context), m_port(session.port().name)
 {
     if (!m_context)
         return;
@@ -64,10 +64,7 @@ bool SiteRecord::backUp(const SettingsBlock::Block &block, const Output &out)
     if (!m_context)
         return true;
     QString error;
-    const std::optional<QString> name = m_context->site.backup(
-        block,
-        m_record.value(QStringLiteral("port")).toObject().value(QStringLiteral("name")).toString(),
-        &error);
+    const std::optional<QString> name = m_context->site.backup(block, m_port, &error);
     if (!name) {
         out.note(error + QStringLiteral("; nothing was sent"));
         m_record.insert(QStringLiteral("backup_failed"), error);

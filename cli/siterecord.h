@@ -43,5 +43,6 @@ public:
 
 private:
     const SiteContext *m_context;
+    QString m_port; // the port as given, for the backup's settings file
     QJsonObject m_record;
 };
